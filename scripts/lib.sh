@@ -1,0 +1,31 @@
+# Shared by the scripts: install what is missing, and build.
+# shellcheck shell=bash
+
+# Debian's packages that building and running the viewer needs.
+BUILD_PACKAGES="g++ make cmake libgl-dev libglu1-mesa-dev freeglut3-dev libgl1-mesa-dri x11-utils"
+# What the tests need on top: GoogleTest, a private X server and real input.
+TEST_PACKAGES="libgtest-dev libx11-dev xvfb xauth xdotool"
+
+# Installs those of the named packages that are not installed yet, so that a
+# second run costs nothing.
+need_packages() {
+    local missing=()
+    local pkg
+    for pkg in "$@"; do
+        if [ "$(dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null)" != installed ]; then
+            missing+=("$pkg")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    echo "Installing ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# Configures once, then builds whatever changed.
+build() {
+    [ -f build/CMakeCache.txt ] || cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build build --parallel "$(nproc)"
+}

@@ -1,0 +1,132 @@
+// The surface model: a quadratic B-spline bowl over a 3 x 24 control net.
+#include "surface.h"
+
+#include <GL/glut.h>
+
+#include <cmath>
+
+#include "viewer.h"
+
+enum { netRows = 3, netColumns = 24, pointSize = 3 };
+enum { surfaceOrder = 3, sKnotCount = 6, tKnotCount = 27 };
+enum { sStride = netColumns * pointSize, tStride = pointSize };
+
+// Row 0 is the rim ring, row 1 the inner ring, row 2 the bottom point.
+static GLfloat controlPoints[netRows][netColumns][pointSize];
+
+static GLfloat sKnots[sKnotCount] = {0, 0, 0, 1, 1, 1};
+static GLfloat tKnots[tKnotCount] = {0,  0,  0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11,
+                                     12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 22, 22};
+
+static GLUnurbs *nurbsRenderer;
+
+static const int sectorCount = 8;
+static const float rimRadius = 6.0f;
+static const float scallopRadius = rimRadius - 1.0f;
+static const float innerRadius = 3.0f;
+static const double angleStep = 0.7853975;
+static const double halfStep = 0.39269875;
+static const float rimHeight = 0.0f;
+static const float scallopHeight = -0.2f;
+static const float innerJunctionHeight = -2.8f;
+static const float innerMiddleHeight = -2.0f;
+static const GLfloat bottomPoint[pointSize] = {0.0f, -3.0f, 0.0f};
+
+static const GLfloat samplingTolerance = 50.0f;
+static const GLfloat controlPointSize = 5.0f;
+
+static void setPoint(int row, int column, float x, float y, float z)
+{
+    controlPoints[row][column][0] = x;
+    controlPoints[row][column][1] = y;
+    controlPoints[row][column][2] = z;
+}
+
+// Fills one profile column at the given angle. The rim's x takes the sine of
+// the angle as computed; everything else takes the angle stored as a float.
+// Every sine and cosine is taken in double precision.
+static void setColumn(int column, double angle, float rim, float rimY, float innerY)
+{
+    const double a = static_cast<float>(angle);
+    setPoint(0, column, static_cast<float>(rim * std::sin(angle)), rimY,
+             static_cast<float>(rim * std::cos(a)));
+    setPoint(1, column, static_cast<float>(innerRadius * std::sin(a)), innerY,
+             static_cast<float>(innerRadius * std::cos(a)));
+    setPoint(2, column, bottomPoint[0], bottomPoint[1], bottomPoint[2]);
+}
+
+// Each sector has a junction column at both ends and a middle column that
+// pulls the rim in and down; neighbouring sectors share the junction angle,
+// so every inner junction carries a doubled control point.
+static void buildControlNet()
+{
+    for (int i = 0; i < sectorCount; i++) {
+        setColumn(3 * i, i * angleStep, rimRadius, rimHeight, innerJunctionHeight);
+        setColumn(3 * i + 1, i * angleStep + halfStep, scallopRadius, scallopHeight,
+                  innerMiddleHeight);
+        setColumn(3 * i + 2, (i + 1) * angleStep, rimRadius, rimHeight, innerJunctionHeight);
+    }
+}
+
+void initSurfaceModel()
+{
+    buildControlNet();
+    // The evaluator's normals feed the lighting and must be unit length.
+    glEnable(GL_AUTO_NORMAL);
+    glEnable(GL_NORMALIZE);
+    nurbsRenderer = gluNewNurbsRenderer();
+    gluNurbsProperty(nurbsRenderer, GLU_SAMPLING_TOLERANCE, samplingTolerance);
+    gluNurbsProperty(nurbsRenderer, GLU_DISPLAY_MODE, GLU_FILL);
+}
+
+static void drawSurface()
+{
+    gluBeginSurface(nurbsRenderer);
+    gluNurbsSurface(nurbsRenderer, sKnotCount, sKnots, tKnotCount, tKnots, sStride, tStride,
+                    &controlPoints[0][0][0], surfaceOrder, surfaceOrder, GL_MAP2_VERTEX_3);
+    gluEndSurface(nurbsRenderer);
+}
+
+static void drawControlPoints()
+{
+    glPointSize(controlPointSize);
+    glDisable(GL_LIGHTING);
+    glColor3f(1.0f, 1.0f, 0.0f);
+    glBegin(GL_POINTS);
+    for (int s = 0; s < netRows; s++)
+        for (int t = 0; t < netColumns; t++)
+            glVertex3fv(controlPoints[s][t]);
+    glEnd();
+    glEnable(GL_LIGHTING);
+}
+
+// Rows are left open: the ring does not close, so nothing joins the last
+// column back to the first.
+static void drawControlMesh()
+{
+    glDisable(GL_LIGHTING);
+    glColor3f(0.0f, 1.0f, 0.0f);
+    for (int s = 0; s < netRows; s++) {
+        glBegin(GL_LINE_STRIP);
+        for (int t = 0; t < netColumns; t++)
+            glVertex3fv(controlPoints[s][t]);
+        glEnd();
+    }
+    for (int t = 0; t < netColumns; t++) {
+        glBegin(GL_LINE_STRIP);
+        for (int s = 0; s < netRows; s++)
+            glVertex3fv(controlPoints[s][t]);
+        glEnd();
+    }
+    glEnable(GL_LIGHTING);
+}
+
+void drawSurfaceModel()
+{
+    if (showSurface)
+        drawSurface();
+    if (showPoints)
+        drawControlPoints();
+    if (showMesh)
+        drawControlMesh();
+}

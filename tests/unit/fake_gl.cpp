@@ -1,0 +1,174 @@
+#include "fake_gl.h"
+
+namespace fake {
+
+std::vector<Call> calls;
+Callbacks callbacks;
+NurbsSurface lastSurface;
+
+static int rendererObject;
+
+GLUnurbs *renderer() { return reinterpret_cast<GLUnurbs *>(&rendererObject); }
+
+void reset()
+{
+    calls.clear();
+    callbacks = Callbacks();
+    lastSurface = NurbsSurface();
+}
+
+std::vector<std::string> names()
+{
+    std::vector<std::string> out;
+    for (const Call &call : calls)
+        out.push_back(call.name);
+    return out;
+}
+
+std::vector<Call> callsNamed(const std::string &name)
+{
+    std::vector<Call> out;
+    for (const Call &call : calls)
+        if (call.name == name)
+            out.push_back(call);
+    return out;
+}
+
+int count(const std::string &name) { return static_cast<int>(callsNamed(name).size()); }
+
+std::ostream &operator<<(std::ostream &out, const Call &call)
+{
+    out << call.name << '(';
+    for (size_t i = 0; i < call.args.size(); i++)
+        out << (i ? ", " : "") << call.args[i];
+    if (!call.text.empty())
+        out << (call.args.empty() ? "" : ", ") << '"' << call.text << '"';
+    if (call.handle)
+        out << ", handle " << call.handle;
+    return out << ')';
+}
+
+static void record(const char *name, std::vector<double> args = {}, std::string text = {},
+                   const void *handle = nullptr)
+{
+    calls.emplace_back(name, std::move(args), std::move(text), handle);
+}
+
+}  // namespace fake
+
+using fake::record;
+
+extern "C" {
+
+void glPushMatrix() { record("glPushMatrix"); }
+void glPopMatrix() { record("glPopMatrix"); }
+void glFlush() { record("glFlush"); }
+void glLoadIdentity() { record("glLoadIdentity"); }
+void glEnd() { record("glEnd"); }
+void glEnable(GLenum cap) { record("glEnable", {double(cap)}); }
+void glDisable(GLenum cap) { record("glDisable", {double(cap)}); }
+void glBegin(GLenum mode) { record("glBegin", {double(mode)}); }
+void glClear(GLbitfield mask) { record("glClear", {double(mask)}); }
+void glMatrixMode(GLenum mode) { record("glMatrixMode", {double(mode)}); }
+void glPointSize(GLfloat size) { record("glPointSize", {size}); }
+void glClearColor(GLclampf r, GLclampf g, GLclampf b, GLclampf a)
+{
+    record("glClearColor", {r, g, b, a});
+}
+void glColor3f(GLfloat r, GLfloat g, GLfloat b) { record("glColor3f", {r, g, b}); }
+void glVertex3f(GLfloat x, GLfloat y, GLfloat z) { record("glVertex3f", {x, y, z}); }
+void glVertex3fv(const GLfloat *v) { record("glVertex3fv", {v[0], v[1], v[2]}); }
+void glTranslatef(GLfloat x, GLfloat y, GLfloat z) { record("glTranslatef", {x, y, z}); }
+void glRotatef(GLfloat angle, GLfloat x, GLfloat y, GLfloat z)
+{
+    record("glRotatef", {angle, x, y, z});
+}
+void glMaterialfv(GLenum face, GLenum pname, const GLfloat *params)
+{
+    std::vector<double> args = {double(face), double(pname)};
+    int n = pname == GL_SHININESS ? 1 : 4;
+    for (int i = 0; i < n; i++)
+        args.push_back(params[i]);
+    record("glMaterialfv", args);
+}
+void glViewport(GLint x, GLint y, GLsizei w, GLsizei h) { record("glViewport", {double(x), double(y), double(w), double(h)}); }
+void glFrustum(GLdouble l, GLdouble r, GLdouble b, GLdouble t, GLdouble n, GLdouble f)
+{
+    record("glFrustum", {l, r, b, t, n, f});
+}
+
+GLUnurbs *gluNewNurbsRenderer()
+{
+    record("gluNewNurbsRenderer");
+    return fake::renderer();
+}
+void gluNurbsProperty(GLUnurbs *nurb, GLenum property, GLfloat value)
+{
+    record("gluNurbsProperty", {double(property), value}, {}, nurb);
+}
+void gluBeginSurface(GLUnurbs *nurb) { record("gluBeginSurface", {}, {}, nurb); }
+void gluEndSurface(GLUnurbs *nurb) { record("gluEndSurface", {}, {}, nurb); }
+void gluNurbsSurface(GLUnurbs *nurb, GLint sKnotCount, GLfloat *sKnots, GLint tKnotCount,
+                     GLfloat *tKnots, GLint sStride, GLint tStride, GLfloat *control,
+                     GLint sOrder, GLint tOrder, GLenum type)
+{
+    record("gluNurbsSurface",
+           {double(sKnotCount), double(tKnotCount), double(sStride), double(tStride),
+            double(sOrder), double(tOrder), double(type)},
+           {}, nurb);
+    fake::lastSurface.sKnots.assign(sKnots, sKnots + sKnotCount);
+    fake::lastSurface.tKnots.assign(tKnots, tKnots + tKnotCount);
+    // The net's extent follows from the strides and the counts of points.
+    int sPoints = sKnotCount - sOrder, tPoints = tKnotCount - tOrder;
+    int size = (sPoints - 1) * sStride + (tPoints - 1) * tStride + 3;
+    fake::lastSurface.control.assign(control, control + size);
+}
+
+void glutInit(int *argc, char **argv)
+{
+    std::string text;
+    for (int i = 0; i < *argc; i++)
+        text += std::string(i ? " " : "") + argv[i];
+    record("glutInit", {double(*argc)}, text);
+}
+void glutInitWindowPosition(int x, int y) { record("glutInitWindowPosition", {double(x), double(y)}); }
+void glutInitWindowSize(int w, int h) { record("glutInitWindowSize", {double(w), double(h)}); }
+void glutInitDisplayMode(unsigned int mode) { record("glutInitDisplayMode", {double(mode)}); }
+int glutCreateWindow(const char *title)
+{
+    record("glutCreateWindow", {}, title);
+    return 1;
+}
+void glutDisplayFunc(void (*f)())
+{
+    record("glutDisplayFunc");
+    fake::callbacks.display = f;
+}
+void glutReshapeFunc(void (*f)(int, int))
+{
+    record("glutReshapeFunc");
+    fake::callbacks.reshape = f;
+}
+void glutKeyboardFunc(void (*f)(unsigned char, int, int))
+{
+    record("glutKeyboardFunc");
+    fake::callbacks.keyboard = f;
+}
+void glutSpecialFunc(void (*f)(int, int, int))
+{
+    record("glutSpecialFunc");
+    fake::callbacks.special = f;
+}
+int glutCreateMenu(void (*f)(int))
+{
+    record("glutCreateMenu");
+    fake::callbacks.menu = f;
+    return 1;
+}
+void glutAddMenuEntry(const char *label, int value) { record("glutAddMenuEntry", {double(value)}, label); }
+void glutAttachMenu(int button) { record("glutAttachMenu", {double(button)}); }
+void glutMainLoop() { record("glutMainLoop"); }
+void glutSwapBuffers() { record("glutSwapBuffers"); }
+void glutPostRedisplay() { record("glutPostRedisplay"); }
+
+}  // extern "C"

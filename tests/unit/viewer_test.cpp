@@ -1,0 +1,181 @@
+// Start-up order, the frame and the projection, read back from the fake.
+#include <gtest/gtest.h>
+
+#include "fake_gl.h"
+#include "net.h"
+#include "surface.h"
+#include "viewer.h"
+
+int quendalMain(int argc, char **argv);
+
+using fake::Call;
+
+namespace {
+
+std::vector<Call> axesCalls(double len)
+{
+    return {{"glDisable", {GL_LIGHTING}},
+            {"glBegin", {GL_LINES}},
+            {"glColor3f", {1, 1, 1}},
+            {"glVertex3f", {0, 0, 0}},
+            {"glVertex3f", {0, len, 0}},
+            {"glVertex3f", {0, 0, 0}},
+            {"glVertex3f", {len, 0, 0}},
+            {"glVertex3f", {0, 0, 0}},
+            {"glVertex3f", {0, 0, len}},
+            {"glEnd"},
+            {"glEnable", {GL_LIGHTING}}};
+}
+
+std::vector<Call> frameCalls(std::vector<Call> model)
+{
+    std::vector<Call> frame = {
+        {"glPushMatrix"},
+        {"glClearColor", {0, 0, 0, 1}},
+        {"glClear", {GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT}},
+        {"glMaterialfv", {GL_FRONT, GL_DIFFUSE, 0.2f, 0.9f, 1.0f, 1.0f}},
+        {"glMaterialfv", {GL_FRONT, GL_SPECULAR, 0.5f, 1.0f, 1.0f, 1.0f}},
+        {"glMaterialfv", {GL_FRONT, GL_SHININESS, 100.0f}},
+        {"glTranslatef", {0, 0, -40.0f}},
+        {"glRotatef", {20.0f, 1, 0, 0}},
+        {"glRotatef", {-30.0f, 0, 1, 0}},
+        {"glRotatef", {0.0f, 0, 0, 1}},
+    };
+    for (const Call &c : axesCalls(30.0))
+        frame.push_back(c);
+    frame.push_back({"glRotatef", {180, 1, 0, 0}});
+    for (const Call &c : model)
+        frame.push_back(c);
+    frame.push_back({"glPopMatrix"});
+    frame.push_back({"glFlush"});
+    frame.push_back({"glutSwapBuffers"});
+    return frame;
+}
+
+std::vector<Call> reshapeCalls(int w, int h, double aspect)
+{
+    return {{"glViewport", {0, 0, double(w), double(h)}},
+            {"glMatrixMode", {GL_PROJECTION}},
+            {"glLoadIdentity"},
+            {"glFrustum", {-1, 1, -aspect, aspect, 5, 250}},
+            {"glMatrixMode", {GL_MODELVIEW}},
+            {"glLoadIdentity"}};
+}
+
+}  // namespace
+
+TEST(Startup, RunsTheSequenceInOrderAndLeavesTheCommandLineToGlut)
+{
+    fake::reset();
+    char arg0[] = "quendal", arg1[] = "-geometry", arg2[] = "120x80+50+60";
+    char *argv[] = {arg0, arg1, arg2, nullptr};
+    EXPECT_EQ(quendalMain(3, argv), 0);
+
+    const std::vector<Call> expected = {
+        {"glutInit", {3}, "quendal -geometry 120x80+50+60"},
+        {"glutInitWindowPosition", {0, 0}},
+        {"glutInitWindowSize", {400, 400}},
+        {"glutInitDisplayMode", {18}},
+        {"glutCreateWindow", {}, "Morvo: quendal"},
+        {"glEnable", {GL_AUTO_NORMAL}},
+        {"glEnable", {GL_NORMALIZE}},
+        {"gluNewNurbsRenderer"},
+        {"gluNurbsProperty", {GLU_SAMPLING_TOLERANCE, 50}, {}, fake::renderer()},
+        {"gluNurbsProperty", {GLU_DISPLAY_MODE, GLU_FILL}, {}, fake::renderer()},
+        {"glutDisplayFunc"},
+        {"glutReshapeFunc"},
+        {"glEnable", {GL_DEPTH_TEST}},
+        {"glEnable", {GL_LIGHTING}},
+        {"glEnable", {GL_LIGHT0}},
+        {"glutMainLoop"},
+    };
+    EXPECT_EQ(fake::calls, expected);
+    EXPECT_EQ(fake::callbacks.display, &displayScene);
+    EXPECT_EQ(fake::callbacks.reshape, &reshapeView);
+    EXPECT_EQ(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH, 18);
+}
+
+TEST(Startup, ViewerStateStartsAtTheInitialView)
+{
+    EXPECT_EQ(viewDistance, 40.0f);
+    EXPECT_EQ(rotationX, 20.0f);
+    EXPECT_EQ(rotationY, -30.0f);
+    EXPECT_EQ(rotationZ, 0.0f);
+    EXPECT_EQ(showSurface, 1);
+    EXPECT_EQ(showMesh, 0);
+    EXPECT_EQ(showPoints, 0);
+}
+
+TEST(Frame, DrawsTheWholeInitialFrameInOrder)
+{
+    initSurfaceModel();
+    fake::reset();
+    displayScene();
+
+    const std::vector<Call> surface = {
+        {"gluBeginSurface", {}, {}, fake::renderer()},
+        {"gluNurbsSurface", {6, 27, 72, 3, 3, 3, GL_MAP2_VERTEX_3}, {}, fake::renderer()},
+        {"gluEndSurface", {}, {}, fake::renderer()},
+    };
+    EXPECT_EQ(fake::calls, frameCalls(surface));
+
+    const std::vector<float> sKnots = {0, 0, 0, 1, 1, 1};
+    std::vector<float> tKnots = {0, 0};
+    for (int k = 0; k <= 22; k++)
+        tKnots.push_back(float(k));
+    tKnots.insert(tKnots.end(), {22, 22});
+    EXPECT_EQ(fake::lastSurface.sKnots, sKnots);
+    EXPECT_EQ(fake::lastSurface.tKnots, tKnots);
+
+    // Bit for bit, every one of the 216 coordinates handed to GLU.
+    const std::vector<float> net = expectedNet();
+    ASSERT_EQ(fake::lastSurface.control.size(), 216u);
+    for (size_t i = 0; i < net.size(); i++)
+        EXPECT_EQ(fake::lastSurface.control[i], net[i]) << "coordinate " << i;
+}
+
+TEST(Frame, PlacesTheSceneFromTheViewerState)
+{
+    const float saved[] = {viewDistance, rotationX, rotationY, rotationZ};
+    viewDistance = -12.5f;
+    rotationX = 365.0f;
+    rotationY = 7.0f;
+    rotationZ = -45.0f;
+    fake::reset();
+    displayScene();
+    viewDistance = saved[0];
+    rotationX = saved[1];
+    rotationY = saved[2];
+    rotationZ = saved[3];
+
+    const std::vector<Call> rotations = fake::callsNamed("glRotatef");
+    ASSERT_EQ(rotations.size(), 4u);
+    EXPECT_EQ(fake::callsNamed("glTranslatef")[0], Call("glTranslatef", {0, 0, 12.5}));
+    EXPECT_EQ(rotations[0], Call("glRotatef", {365, 1, 0, 0}));
+    EXPECT_EQ(rotations[1], Call("glRotatef", {7, 0, 1, 0}));
+    EXPECT_EQ(rotations[2], Call("glRotatef", {-45, 0, 0, 1}));
+    EXPECT_EQ(rotations[3], Call("glRotatef", {180, 1, 0, 0}));
+}
+
+TEST(Frame, AxesTakeTheirLengthAndLeaveLightingOn)
+{
+    fake::reset();
+    drawAxes(2.5f);
+    EXPECT_EQ(fake::calls, axesCalls(2.5));
+}
+
+TEST(Reshape, FitsTheFrustumToTheWindowShape)
+{
+    struct Case {
+        int w, h;
+        double aspect;
+    };
+    // Only the width is guarded: a height of 0 still reaches glFrustum.
+    const Case cases[] = {{400, 400, 1.0}, {400, 200, 0.5}, {260, 400, float(400.0 / 260)},
+                          {0, 300, 1.0},   {-4, 300, 1.0},  {400, 0, 0.0}};
+    for (const Case &c : cases) {
+        fake::reset();
+        reshapeView(c.w, c.h);
+        EXPECT_EQ(fake::calls, reshapeCalls(c.w, c.h, c.aspect)) << c.w << " x " << c.h;
+    }
+}

@@ -1,0 +1,291 @@
+#include "xharness.h"
+
+#include <X11/Xutil.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <stdexcept>
+#include <thread>
+
+#ifndef QUENDAL_BINARY
+#error "QUENDAL_BINARY must name the viewer to test"
+#endif
+
+namespace xt {
+
+namespace {
+
+const char viewerTitle[] = "Morvo: quendal";
+const char menuTitle[] = "freeglut menu";
+const int menuEntries = 4;
+
+pid_t serverPid = -1;
+Display *serverDisplay = nullptr;
+
+void stopServer()
+{
+    if (serverDisplay)
+        XCloseDisplay(serverDisplay);
+    if (serverPid > 0) {
+        kill(serverPid, SIGTERM);
+        waitpid(serverPid, nullptr, 0);
+    }
+}
+
+// Xvfb picks a free display number itself and writes it to the pipe once it
+// accepts connections, so parallel test processes never collide.
+void startServer()
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        throw std::runtime_error("pipe failed");
+    serverPid = fork();
+    if (serverPid == 0) {
+        close(fds[0]);
+        int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, STDERR_FILENO);
+        std::string fd = std::to_string(fds[1]);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "800x600x24",
+               "-nolisten", "tcp", "-noreset", static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string number;
+    char c;
+    pollfd pfd = {fds[0], POLLIN, 0};
+    while (poll(&pfd, 1, 10000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    close(fds[0]);
+    if (number.empty())
+        throw std::runtime_error("Xvfb did not start; is the xvfb package installed?");
+    std::string name = ":" + number;
+    setenv("DISPLAY", name.c_str(), 1);
+    setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
+    serverDisplay = XOpenDisplay(name.c_str());
+    if (!serverDisplay)
+        throw std::runtime_error("cannot open the Xvfb display " + name);
+    std::atexit(stopServer);
+}
+
+template <typename Pred>
+bool waitFor(Pred pred, int timeoutMs)
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        pause(20);
+    }
+    return true;
+}
+
+bool viewable(Window w) { return w && geometryOf(w).viewable; }
+
+}  // namespace
+
+Display *display()
+{
+    if (!serverDisplay)
+        startServer();
+    return serverDisplay;
+}
+
+void pause(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+
+void run(const std::string &command)
+{
+    display();
+    if (std::system(command.c_str()) != 0)
+        throw std::runtime_error("command failed: " + command);
+}
+
+Rgb Image::at(int x, int y) const
+{
+    uint32_t p = pixels[size_t(y) * width + x];
+    return {int(p >> 16 & 0xff), int(p >> 8 & 0xff), int(p & 0xff)};
+}
+
+Window findWindow(const std::string &name)
+{
+    Display *d = display();
+    Window root, parent, *children = nullptr;
+    unsigned int count = 0;
+    Window found = 0;
+    XSync(d, False);
+    if (!XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &count))
+        return 0;
+    for (unsigned int i = 0; i < count && !found; i++) {
+        char *title = nullptr;
+        if (XFetchName(d, children[i], &title) && title) {
+            if (name == title && viewable(children[i]))
+                found = children[i];
+            XFree(title);
+        }
+    }
+    if (children)
+        XFree(children);
+    return found;
+}
+
+Geometry geometryOf(Window window)
+{
+    Display *d = display();
+    XWindowAttributes a;
+    if (!XGetWindowAttributes(d, window, &a))
+        return {0, 0, 0, 0, false};
+    int x = 0, y = 0;
+    Window child;
+    XTranslateCoordinates(d, window, DefaultRootWindow(d), 0, 0, &x, &y, &child);
+    return {x, y, a.width, a.height, a.map_state == IsViewable};
+}
+
+Image grab(Window window)
+{
+    Display *d = display();
+    Geometry g = geometryOf(window);
+    Image image;
+    XImage *x = XGetImage(d, window, 0, 0, g.width, g.height, AllPlanes, ZPixmap);
+    if (!x)
+        throw std::runtime_error("XGetImage failed");
+    image.width = g.width;
+    image.height = g.height;
+    image.pixels.resize(size_t(g.width) * g.height);
+    for (int y = 0; y < g.height; y++)
+        for (int i = 0; i < g.width; i++)
+            image.pixels[size_t(y) * g.width + i] = uint32_t(XGetPixel(x, i, y)) & 0xffffff;
+    XDestroyImage(x);
+    return image;
+}
+
+Viewer::Viewer(std::vector<std::string> args, bool capture)
+{
+    display();
+    int fds[2] = {-1, -1};
+    if (capture && pipe(fds) != 0)
+        throw std::runtime_error("pipe failed");
+    pid_ = fork();
+    if (pid_ == 0) {
+        if (capture) {
+            dup2(fds[1], STDOUT_FILENO);
+            close(fds[0]);
+            close(fds[1]);
+        }
+        std::vector<char *> argv = {const_cast<char *>(QUENDAL_BINARY)};
+        for (std::string &a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(QUENDAL_BINARY, argv.data());
+        _exit(127);
+    }
+    if (capture) {
+        close(fds[1]);
+        out_ = fds[0];
+    }
+    if (!waitFor([&] { return (window_ = findWindow(viewerTitle)) != 0 || !running(); }, 10000) ||
+        !window_)
+        throw std::runtime_error("the viewer's window did not appear");
+}
+
+Viewer::~Viewer()
+{
+    if (running()) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0)
+        close(out_);
+    // Let the server drop the window before the next test looks for one.
+    waitFor([] { return findWindow(viewerTitle) == 0; }, 3000);
+}
+
+bool Viewer::running()
+{
+    if (pid_ <= 0)
+        return false;
+    int status;
+    if (waitpid(pid_, &status, WNOHANG) == 0)
+        return true;
+    exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    pid_ = -1;
+    return false;
+}
+
+int Viewer::waitExit(int timeoutMs)
+{
+    if (!waitFor([&] { return !running(); }, timeoutMs))
+        return -1;
+    return exitStatus_;
+}
+
+Geometry Viewer::geometry() const { return geometryOf(window_); }
+
+Image Viewer::settled() const
+{
+    Image last = grab(window_);
+    int same = 0;
+    for (int i = 0; i < 100 && same < 3; i++) {
+        pause(60);
+        Image next = grab(window_);
+        same = next == last ? same + 1 : 0;
+        last = next;
+    }
+    return last;
+}
+
+void Viewer::keys(const std::vector<std::string> &names, int repeat) const
+{
+    std::string list;
+    for (int i = 0; i < repeat; i++)
+        for (const std::string &n : names)
+            list += " " + n;
+    std::string id = std::to_string(window_);
+    run("xdotool windowfocus --sync " + id + " key --delay 15" + list);
+}
+
+void Viewer::resize(int width, int height) const
+{
+    run("xdotool windowsize --sync " + std::to_string(window_) + " " + std::to_string(width) +
+        " " + std::to_string(height));
+}
+
+void Viewer::chooseMenuEntry(int entry, int x, int y) const
+{
+    Geometry g = geometry();
+    run("xdotool mousemove --sync " + std::to_string(g.x + x) + " " + std::to_string(g.y + y) +
+        " click 3");
+    Window menu = 0;
+    if (!waitFor([&] { return (menu = findWindow(menuTitle)) != 0; }, 5000))
+        throw std::runtime_error("the pop-up menu did not open");
+    Geometry m = geometryOf(menu);
+    const int rowHeight = m.height / menuEntries;
+    run("xdotool mousemove --sync " + std::to_string(m.x + m.width / 2) + " " +
+        std::to_string(m.y + rowHeight * entry + rowHeight / 2) + " click 1");
+    if (!waitFor([&] { return findWindow(menuTitle) == 0; }, 5000))
+        throw std::runtime_error("the pop-up menu did not close");
+}
+
+std::string Viewer::output(size_t atLeast, int timeoutMs)
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (buffered_.size() < atLeast) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        end - std::chrono::steady_clock::now())
+                        .count();
+        pollfd pfd = {out_, POLLIN, 0};
+        if (left <= 0 || poll(&pfd, 1, int(left)) <= 0)
+            break;
+        char chunk[4096];
+        ssize_t n = read(out_, chunk, sizeof chunk);
+        if (n <= 0)
+            break;
+        buffered_.append(chunk, size_t(n));
+    }
+    return buffered_;
+}
+
+}  // namespace xt
