@@ -3,6 +3,7 @@
 
 #include <GL/glut.h>
 
+#include "interaction.h"
 #include "surface.h"
 
 float viewDistance = 40.0f;
@@ -28,6 +29,7 @@ static const GLdouble frustumFar = 250.0;
 
 void initMenuAndState()
 {
+    buildPopupMenu();
     glEnable(GL_DEPTH_TEST);
     glEnable(GL_LIGHTING);
     glEnable(GL_LIGHT0);
@@ -101,6 +103,8 @@ int main(int argc, char **argv)
     glutDisplayFunc(displayScene);
     glutReshapeFunc(reshapeView);
     initMenuAndState();
+    glutKeyboardFunc(keyboardHandler);
+    glutSpecialFunc(specialKeyHandler);
     glutMainLoop();
     return 0;
 }

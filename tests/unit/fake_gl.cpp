@@ -1,5 +1,8 @@
 #include "fake_gl.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace fake {
 
 std::vector<Call> calls;
@@ -15,6 +18,14 @@ void reset()
     calls.clear();
     callbacks = Callbacks();
     lastSurface = NurbsSurface();
+}
+
+void reportCallsAtExit()
+{
+    std::atexit([] {
+        for (const Call &call : calls)
+            std::fprintf(stderr, "%s\n", call.name.c_str());
+    });
 }
 
 std::vector<std::string> names()

@@ -51,6 +51,9 @@ extern NurbsSurface lastSurface;
 GLUnurbs *renderer();
 
 void reset();
+// For a test that ends in exit(): writes the names of the calls made up to
+// the exit to standard error, so that a death test can see them.
+void reportCallsAtExit();
 std::vector<std::string> names();
 std::vector<Call> callsNamed(const std::string &name);
 int count(const std::string &name);

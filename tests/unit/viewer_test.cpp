@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_gl.h"
+#include "interaction.h"
 #include "net.h"
 #include "surface.h"
 #include "viewer.h"
@@ -84,14 +85,25 @@ TEST(Startup, RunsTheSequenceInOrderAndLeavesTheCommandLineToGlut)
         {"gluNurbsProperty", {GLU_DISPLAY_MODE, GLU_FILL}, {}, fake::renderer()},
         {"glutDisplayFunc"},
         {"glutReshapeFunc"},
+        {"glutCreateMenu"},
+        {"glutAddMenuEntry", {0}, "Quendal"},
+        {"glutAddMenuEntry", {1}, "Malla"},
+        {"glutAddMenuEntry", {2}, "Puntos"},
+        {"glutAddMenuEntry", {3}, "Salir"},
+        {"glutAttachMenu", {GLUT_RIGHT_BUTTON}},
         {"glEnable", {GL_DEPTH_TEST}},
         {"glEnable", {GL_LIGHTING}},
         {"glEnable", {GL_LIGHT0}},
+        {"glutKeyboardFunc"},
+        {"glutSpecialFunc"},
         {"glutMainLoop"},
     };
     EXPECT_EQ(fake::calls, expected);
     EXPECT_EQ(fake::callbacks.display, &displayScene);
     EXPECT_EQ(fake::callbacks.reshape, &reshapeView);
+    EXPECT_EQ(fake::callbacks.menu, &menuHandler);
+    EXPECT_EQ(fake::callbacks.keyboard, &keyboardHandler);
+    EXPECT_EQ(fake::callbacks.special, &specialKeyHandler);
     EXPECT_EQ(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH, 18);
 }
 

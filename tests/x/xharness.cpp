@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <stdexcept>
 #include <thread>
@@ -162,6 +164,21 @@ Image grab(Window window)
     return image;
 }
 
+void save(const Image &image, const std::string &path)
+{
+    FILE *f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return;
+    std::fprintf(f, "P6\n%d %d\n255\n", image.width, image.height);
+    for (int y = 0; y < image.height; y++)
+        for (int x = 0; x < image.width; x++) {
+            const Rgb c = image.at(x, y);
+            const unsigned char rgb[3] = {(unsigned char)c.r, (unsigned char)c.g, (unsigned char)c.b};
+            std::fwrite(rgb, 1, 3, f);
+        }
+    std::fclose(f);
+}
+
 Viewer::Viewer(std::vector<std::string> args, bool capture)
 {
     display();
@@ -224,15 +241,39 @@ int Viewer::waitExit(int timeoutMs)
 
 Geometry Viewer::geometry() const { return geometryOf(window_); }
 
+// CPU time the viewer has used so far, in clock ticks, across its threads.
+long Viewer::cpuTicks() const
+{
+    FILE *f = std::fopen(("/proc/" + std::to_string(pid_) + "/stat").c_str(), "r");
+    if (!f)
+        return -1;
+    char line[1024] = {};
+    const bool ok = std::fgets(line, sizeof line, f) != nullptr;
+    std::fclose(f);
+    const char *rest = ok ? std::strrchr(line, ')') : nullptr;
+    long utime = 0, stime = 0;
+    // After the command name: state, then eleven fields before utime and stime.
+    if (!rest || std::sscanf(rest + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld",
+                             &utime, &stime) != 2)
+        return -1;
+    return utime + stime;
+}
+
+// A close-up frame can take the software renderer a good part of a second,
+// so a picture is settled only once the viewer has stopped using the CPU and
+// the window has stopped changing.
 Image Viewer::settled() const
 {
     Image last = grab(window_);
-    int same = 0;
-    for (int i = 0; i < 100 && same < 3; i++) {
-        pause(60);
+    long ticks = cpuTicks();
+    int quiet = 0;
+    for (int i = 0; i < 300 && quiet < 3; i++) {
+        pause(50);
         Image next = grab(window_);
-        same = next == last ? same + 1 : 0;
+        const long now = cpuTicks();
+        quiet = next == last && now == ticks ? quiet + 1 : 0;
         last = next;
+        ticks = now;
     }
     return last;
 }

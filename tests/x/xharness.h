@@ -59,6 +59,8 @@ public:
     bool running();
 
 private:
+    long cpuTicks() const;
+
     pid_t pid_ = -1;
     int out_ = -1;
     Window window_ = 0;
@@ -67,6 +69,8 @@ private:
 };
 
 Image grab(Window window);
+// Writes a binary PPM, for looking at a picture a test did not like.
+void save(const Image &image, const std::string &path);
 // A top-level window by name, or 0.
 Window findWindow(const std::string &name);
 Geometry geometryOf(Window window);

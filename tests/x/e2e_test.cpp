@@ -1,0 +1,193 @@
+// The real viewer driven by real X input: the right-button menu, the keys,
+// the help text on a pipe and both ways out.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "picture.h"
+#include "xharness.h"
+
+namespace {
+
+enum { entrySurface, entryMesh, entryPoints, entryExit };
+
+const char helpText[] = "\n Morvo \t\t\t\t\t\tCurso 2000-2001"
+                        "\n Dpto. Talvenor"
+                        "\n Brisquel\t\tUniv. de Varnesca "
+                        "\n Quendal"
+                        "\n"
+                        "\n Escape: Salir"
+                        "\n\n\n";
+
+// Green only along the mesh's course; where nothing hides it, along all of it.
+void expectMesh(const xt::Image &image, const View &view, bool unhidden)
+{
+    const int w = image.width, h = image.height;
+    const std::vector<Pixel> course = meshSamples(view, w, h);
+    const std::vector<bool> near = nearLines(course, w, h);
+    int stray = 0;
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++)
+            stray += isGreen(image.at(x, y)) && !near[size_t(y) * w + x];
+    EXPECT_EQ(stray, 0) << "green pixels off the mesh";
+    EXPECT_GT(countPixels(image, isGreen), 300);
+    if (unhidden) {
+        std::vector<Pixel> visible;
+        for (const Pixel &p : course)
+            if (p.visible && inWindow(p, w, h))
+                visible.push_back(p);
+        EXPECT_GE(drawnShare(image, visible, isGreen), 0.95);
+    }
+}
+
+// A yellow 5 x 5 square on every control point that stands clear of the
+// others. Mesh lines and axes nearer the eye may cross its square, but no
+// pixel of it is background.
+void expectPoints(const xt::Image &image, const View &view)
+{
+    const std::vector<float> net = expectedNet();
+    std::vector<Pixel> points;
+    for (int i = 0; i < 72; i++)
+        points.push_back(project(netPoint(net, i / 24, i % 24), view, image.width, image.height, true));
+    int judged = 0;
+    for (const Pixel &p : points) {
+        bool clear = p.visible && p.x >= 6 && p.y >= 6 && p.x < image.width - 6 && p.y < image.height - 6;
+        for (const Pixel &q : points) {
+            const double d = std::hypot(p.x - q.x, p.y - q.y);
+            clear = clear && (d < 0.01 || d > 12);
+        }
+        if (!clear)
+            continue;
+        judged++;
+        const int cx = int(p.x), cy = int(p.y);
+        int core = 0, yellowCore = 0, around = 0;
+        for (int dy = -4; dy <= 4; dy++)
+            for (int dx = -4; dx <= 4; dx++) {
+                const xt::Rgb c = image.at(cx + dx, cy + dy);
+                around += isYellow(c);
+                if (std::abs(dx) <= 2 && std::abs(dy) <= 2) {
+                    core += !isBlack(c);
+                    yellowCore += isYellow(c);
+                }
+            }
+        EXPECT_EQ(core, 25) << "point at " << p.x << ", " << p.y;
+        EXPECT_GE(yellowCore, 13) << "point at " << p.x << ", " << p.y;
+        EXPECT_LE(around, 25) << "point at " << p.x << ", " << p.y;
+    }
+    EXPECT_GE(judged, 20);
+}
+
+}  // namespace
+
+TEST(Menu, SwitchesTheDrawingsAndAlwaysKeepsOneOn)
+{
+    xt::Viewer viewer;
+    const View view;
+    const xt::Image start = viewer.settled();
+
+    viewer.chooseMenuEntry(entryMesh);  // surface and mesh
+    xt::Image image = viewer.settled();
+    EXPECT_GT(countPixels(image, isSurface), 15000);
+    expectMesh(image, view, false);
+    EXPECT_EQ(countPixels(image, isYellow), 0);
+
+    viewer.chooseMenuEntry(entrySurface);  // the mesh alone
+    image = viewer.settled();
+    EXPECT_EQ(countPixels(image, isSurface), 0);
+    expectMesh(image, view, true);
+
+    viewer.chooseMenuEntry(entryPoints);  // mesh and points
+    image = viewer.settled();
+    EXPECT_EQ(countPixels(image, isSurface), 0);
+    expectMesh(image, view, false);
+    expectPoints(image, view);
+
+    viewer.chooseMenuEntry(entryMesh);  // the points alone
+    image = viewer.settled();
+    EXPECT_EQ(countPixels(image, isSurface), 0);
+    EXPECT_EQ(countPixels(image, isGreen), 0);
+    expectPoints(image, view);
+
+    // Switching off the last drawing brings the surface back, alone.
+    viewer.chooseMenuEntry(entryPoints);
+    EXPECT_TRUE(viewer.settled() == start);
+    viewer.chooseMenuEntry(entrySurface);
+    EXPECT_TRUE(viewer.settled() == start);
+
+    viewer.chooseMenuEntry(entryExit);
+    EXPECT_EQ(viewer.waitExit(), 0);
+}
+
+TEST(Keys, TurnAndMoveTheSceneByFiveAStep)
+{
+    xt::Viewer viewer;
+    View view;
+
+    viewer.keys({"Left"}, 18);
+    view.ry += 90;
+    expectShowsBowl(viewer.settled(), view);
+
+    viewer.keys({"Up", "Up", "Down", "Up"});
+    view.rx += 10;
+    expectShowsBowl(viewer.settled(), view);
+
+    viewer.keys({"z", "z", "z", "Z", "Right"});
+    view.rz += 10;
+    view.ry -= 5;
+    expectShowsBowl(viewer.settled(), view);
+
+    viewer.keys({"plus", "plus", "minus", "plus"});
+    view.distance -= 10;
+    expectShowsBowl(viewer.settled(), view);
+}
+
+TEST(Keys, OthersChangeNothingAndAFullTurnLooksTheSame)
+{
+    xt::Viewer viewer;
+    const xt::Image start = viewer.settled();
+    viewer.keys({"a", "q", "space", "F1", "Home", "Next", "shift", "ctrl", "alt", "Tab"});
+    EXPECT_TRUE(viewer.settled() == start);
+
+    viewer.keys({"Left"}, 72);
+    // 330 degrees is not -30 to the last bit of a float: a few edge pixels
+    // may round the other way.
+    const xt::Image turned = viewer.settled();
+    int differ = 0;
+    for (size_t i = 0; i < turned.pixels.size(); i++)
+        differ += turned.pixels[i] != start.pixels[i];
+    EXPECT_LE(differ, 40);
+    View view;
+    view.ry = 330;
+    expectShowsBowl(turned, view);
+}
+
+TEST(Keys, EightStepsNearerPutTheEyeInsideTheSceneAndNothingShows)
+{
+    xt::Viewer viewer;
+    viewer.keys({"plus"}, 8);
+    xt::Image image = viewer.settled();
+    EXPECT_EQ(countPixels(image, isBlack), image.width * image.height);
+    viewer.keys({"plus"}, 2);
+    image = viewer.settled();
+    EXPECT_EQ(countPixels(image, isBlack), image.width * image.height);
+    // And back out again: nothing was clamped on the way.
+    viewer.keys({"minus"}, 10);
+    expectShowsBowl(viewer.settled(), View());
+}
+
+TEST(Help, ReachesAPipeWhileTheViewerRunsThenEscapeEndsIt)
+{
+    xt::Viewer viewer({}, true);
+    const std::string once = helpText;
+    viewer.keys({"h"});
+    EXPECT_EQ(viewer.output(once.size()), once);
+    EXPECT_TRUE(viewer.running());
+
+    viewer.keys({"H"});
+    EXPECT_EQ(viewer.output(2 * once.size()), once + once);
+    EXPECT_TRUE(viewer.running());
+
+    viewer.keys({"Escape"});
+    EXPECT_EQ(viewer.waitExit(), 0);
+    EXPECT_EQ(viewer.output(3 * once.size(), 500), once + once);
+}
