@@ -151,8 +151,9 @@ inline Bounds expectShowsBowl(const xt::Image &image, const View &view)
                 clear.push_back(p);
         }
         judged += clear.size();
-        if (!clear.empty())
+        if (!clear.empty()) {
             EXPECT_EQ(drawnShare(image, clear, isWhite), 1.0) << "axis " << axis;
+        }
     }
     EXPECT_GE(judged, 30u) << "the axes are barely in view";
     return bounds;
