@@ -102,7 +102,10 @@ void glMaterialfv(GLenum face, GLenum pname, const GLfloat *params)
         args.push_back(params[i]);
     record("glMaterialfv", args);
 }
-void glViewport(GLint x, GLint y, GLsizei w, GLsizei h) { record("glViewport", {double(x), double(y), double(w), double(h)}); }
+void glViewport(GLint x, GLint y, GLsizei w, GLsizei h)
+{
+    record("glViewport", {double(x), double(y), double(w), double(h)});
+}
 void glFrustum(GLdouble l, GLdouble r, GLdouble b, GLdouble t, GLdouble n, GLdouble f)
 {
     record("glFrustum", {l, r, b, t, n, f});
@@ -120,8 +123,8 @@ void gluNurbsProperty(GLUnurbs *nurb, GLenum property, GLfloat value)
 void gluBeginSurface(GLUnurbs *nurb) { record("gluBeginSurface", {}, {}, nurb); }
 void gluEndSurface(GLUnurbs *nurb) { record("gluEndSurface", {}, {}, nurb); }
 void gluNurbsSurface(GLUnurbs *nurb, GLint sKnotCount, GLfloat *sKnots, GLint tKnotCount,
-                     GLfloat *tKnots, GLint sStride, GLint tStride, GLfloat *control,
-                     GLint sOrder, GLint tOrder, GLenum type)
+                     GLfloat *tKnots, GLint sStride, GLint tStride, GLfloat *control, GLint sOrder,
+                     GLint tOrder, GLenum type)
 {
     record("gluNurbsSurface",
            {double(sKnotCount), double(tKnotCount), double(sStride), double(tStride),
@@ -142,7 +145,10 @@ void glutInit(int *argc, char **argv)
         text += std::string(i ? " " : "") + argv[i];
     record("glutInit", {double(*argc)}, text);
 }
-void glutInitWindowPosition(int x, int y) { record("glutInitWindowPosition", {double(x), double(y)}); }
+void glutInitWindowPosition(int x, int y)
+{
+    record("glutInitWindowPosition", {double(x), double(y)});
+}
 void glutInitWindowSize(int w, int h) { record("glutInitWindowSize", {double(w), double(h)}); }
 void glutInitDisplayMode(unsigned int mode) { record("glutInitDisplayMode", {double(mode)}); }
 int glutCreateWindow(const char *title)
@@ -176,7 +182,10 @@ int glutCreateMenu(void (*f)(int))
     fake::callbacks.menu = f;
     return 1;
 }
-void glutAddMenuEntry(const char *label, int value) { record("glutAddMenuEntry", {double(value)}, label); }
+void glutAddMenuEntry(const char *label, int value)
+{
+    record("glutAddMenuEntry", {double(value)}, label);
+}
 void glutAttachMenu(int button) { record("glutAttachMenu", {double(button)}); }
 void glutMainLoop() { record("glutMainLoop"); }
 void glutSwapBuffers() { record("glutSwapBuffers"); }

@@ -22,8 +22,8 @@ struct State {
 
 std::ostream &operator<<(std::ostream &out, const State &s)
 {
-    return out << "distance " << s.distance << ", angles " << s.rx << " " << s.ry << " "
-               << s.rz << ", surface/mesh/points " << s.surface << s.mesh << s.points;
+    return out << "distance " << s.distance << ", angles " << s.rx << " " << s.ry << " " << s.rz
+               << ", surface/mesh/points " << s.surface << s.mesh << s.points;
 }
 
 State current()
@@ -127,8 +127,8 @@ TEST_F(Interaction, KeysInTheTablesStepTheirValueAndAskForOneRedraw)
         float delta;
     };
     const Case cases[] = {
-        {false, '+', &State::distance, -5}, {false, '-', &State::distance, 5},
-        {false, 'z', &State::rz, 5},        {false, 'Z', &State::rz, -5},
+        {false, '+', &State::distance, -5},   {false, '-', &State::distance, 5},
+        {false, 'z', &State::rz, 5},          {false, 'Z', &State::rz, -5},
         {true, GLUT_KEY_LEFT, &State::ry, 5}, {true, GLUT_KEY_RIGHT, &State::ry, -5},
         {true, GLUT_KEY_UP, &State::rx, 5},   {true, GLUT_KEY_DOWN, &State::rx, -5},
     };
@@ -148,7 +148,8 @@ TEST_F(Interaction, KeysInTheTablesStepTheirValueAndAskForOneRedraw)
 
 TEST_F(Interaction, OtherKeysChangeNothingAndDrawNothing)
 {
-    for (int key : std::initializer_list<int>{'a', 'q', 'x', 'y', ' ', '=', '_', '\r', 0, 26, 28, 127, 200, 255}) {
+    for (int key : std::initializer_list<int>{'a', 'q', 'x', 'y', ' ', '=', '_', '\r', 0, 26, 28,
+                                              127, 200, 255}) {
         keyboardHandler(static_cast<unsigned char>(key), 0, 0);
         EXPECT_EQ(current(), initial) << "key " << key;
     }

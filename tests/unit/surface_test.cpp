@@ -120,8 +120,9 @@ TEST(SurfaceDrawing, EachFlagDrawsItsPartInOrder)
                                 {"glBegin", {GL_POINTS}}};
     for (int s = 0; s < 3; s++)
         for (int t = 0; t < 24; t++)
-            points.push_back({"glVertex3fv", {net[72 * s + 3 * t], net[72 * s + 3 * t + 1],
-                                              net[72 * s + 3 * t + 2]}});
+            points.push_back(
+                {"glVertex3fv",
+                 {net[72 * s + 3 * t], net[72 * s + 3 * t + 1], net[72 * s + 3 * t + 2]}});
     points.push_back({"glEnd"});
     points.push_back({"glEnable", {GL_LIGHTING}});
 

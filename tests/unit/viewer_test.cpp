@@ -15,16 +15,11 @@ namespace {
 
 std::vector<Call> axesCalls(double len)
 {
-    return {{"glDisable", {GL_LIGHTING}},
-            {"glBegin", {GL_LINES}},
-            {"glColor3f", {1, 1, 1}},
-            {"glVertex3f", {0, 0, 0}},
-            {"glVertex3f", {0, len, 0}},
-            {"glVertex3f", {0, 0, 0}},
-            {"glVertex3f", {len, 0, 0}},
-            {"glVertex3f", {0, 0, 0}},
-            {"glVertex3f", {0, 0, len}},
-            {"glEnd"},
+    return {{"glDisable", {GL_LIGHTING}}, {"glBegin", {GL_LINES}},
+            {"glColor3f", {1, 1, 1}},     {"glVertex3f", {0, 0, 0}},
+            {"glVertex3f", {0, len, 0}},  {"glVertex3f", {0, 0, 0}},
+            {"glVertex3f", {len, 0, 0}},  {"glVertex3f", {0, 0, 0}},
+            {"glVertex3f", {0, 0, len}},  {"glEnd"},
             {"glEnable", {GL_LIGHTING}}};
 }
 

@@ -48,10 +48,12 @@ void expectPoints(const xt::Image &image, const View &view)
     const std::vector<float> net = expectedNet();
     std::vector<Pixel> points;
     for (int i = 0; i < 72; i++)
-        points.push_back(project(netPoint(net, i / 24, i % 24), view, image.width, image.height, true));
+        points.push_back(
+            project(netPoint(net, i / 24, i % 24), view, image.width, image.height, true));
     int judged = 0;
     for (const Pixel &p : points) {
-        bool clear = p.visible && p.x >= 6 && p.y >= 6 && p.x < image.width - 6 && p.y < image.height - 6;
+        bool clear =
+            p.visible && p.x >= 6 && p.y >= 6 && p.x < image.width - 6 && p.y < image.height - 6;
         for (const Pixel &q : points) {
             const double d = std::hypot(p.x - q.x, p.y - q.y);
             clear = clear && (d < 0.01 || d > 12);

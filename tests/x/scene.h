@@ -64,7 +64,8 @@ inline BSplineSurface expectedBowl()
 // over square neighbourhoods for asking "well inside" and "well outside".
 class Coverage {
 public:
-    Coverage(const View &v, int width, int height) : w_(width), h_(height), sum_((w_ + 1) * (h_ + 1))
+    Coverage(const View &v, int width, int height)
+        : w_(width), h_(height), sum_((w_ + 1) * (h_ + 1))
     {
         static const BSplineSurface bowl = expectedBowl();
         std::vector<int> hit(w_ * h_);

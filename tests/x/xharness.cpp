@@ -52,8 +52,8 @@ void startServer()
         int devnull = open("/dev/null", O_WRONLY);
         dup2(devnull, STDERR_FILENO);
         std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "800x600x24",
-               "-nolisten", "tcp", "-noreset", static_cast<char *>(nullptr));
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "800x600x24", "-nolisten",
+               "tcp", "-noreset", static_cast<char *>(nullptr));
         _exit(127);
     }
     close(fds[1]);
@@ -74,8 +74,7 @@ void startServer()
     std::atexit(stopServer);
 }
 
-template <typename Pred>
-bool waitFor(Pred pred, int timeoutMs)
+template <typename Pred> bool waitFor(Pred pred, int timeoutMs)
 {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!pred()) {
@@ -97,7 +96,10 @@ Display *display()
     return serverDisplay;
 }
 
-void pause(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+void pause(int milliseconds)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
 
 void run(const std::string &command)
 {
@@ -173,7 +175,8 @@ void save(const Image &image, const std::string &path)
     for (int y = 0; y < image.height; y++)
         for (int x = 0; x < image.width; x++) {
             const Rgb c = image.at(x, y);
-            const unsigned char rgb[3] = {(unsigned char)c.r, (unsigned char)c.g, (unsigned char)c.b};
+            const unsigned char rgb[3] = {(unsigned char)c.r, (unsigned char)c.g,
+                                          (unsigned char)c.b};
             std::fwrite(rgb, 1, 3, f);
         }
     std::fclose(f);
@@ -290,8 +293,8 @@ void Viewer::keys(const std::vector<std::string> &names, int repeat) const
 
 void Viewer::resize(int width, int height) const
 {
-    run("xdotool windowsize --sync " + std::to_string(window_) + " " + std::to_string(width) +
-        " " + std::to_string(height));
+    run("xdotool windowsize --sync " + std::to_string(window_) + " " + std::to_string(width) + " " +
+        std::to_string(height));
 }
 
 void Viewer::chooseMenuEntry(int entry, int x, int y) const
