@@ -5,6 +5,7 @@
 #include <string>
 
 #include "fake_gl.h"
+#include "help_text.h"
 #include "interaction.h"
 #include "viewer.h"
 
@@ -44,14 +45,6 @@ void set(const State &s)
 
 const State initial = {40, 20, -30, 0, 1, 0, 0};
 
-const char helpText[] = "\n Morvo \t\t\t\t\t\tCurso 2000-2001"
-                        "\n Dpto. Talvenor"
-                        "\n Brisquel\t\tUniv. de Varnesca "
-                        "\n Quendal"
-                        "\n"
-                        "\n Escape: Salir"
-                        "\n\n\n";
-
 class Interaction : public ::testing::Test {
 protected:
     void SetUp() override
@@ -72,21 +65,6 @@ State withFlags(int surface, int mesh, int points)
 }
 
 }  // namespace
-
-TEST_F(Interaction, MenuIsBuiltInOrderOnTheRightButton)
-{
-    buildPopupMenu();
-    const std::vector<fake::Call> expected = {
-        {"glutCreateMenu"},
-        {"glutAddMenuEntry", {0}, "Quendal"},
-        {"glutAddMenuEntry", {1}, "Malla"},
-        {"glutAddMenuEntry", {2}, "Puntos"},
-        {"glutAddMenuEntry", {3}, "Salir"},
-        {"glutAttachMenu", {GLUT_RIGHT_BUTTON}},
-    };
-    EXPECT_EQ(fake::calls, expected);
-    EXPECT_EQ(fake::callbacks.menu, &menuHandler);
-}
 
 TEST_F(Interaction, MenuTogglesAndForcesTheSurfaceBackWhenNothingElseShows)
 {
@@ -189,7 +167,7 @@ TEST_F(Interaction, HelpWritesTheWholeBlockAndFlushesIt)
         keyboardHandler(key, 0, 0);
         // Already out of the stdio buffer: nothing waits for exit.
         const std::string written = testing::internal::GetCapturedStdout();
-        EXPECT_EQ(written, std::string(helpText)) << "key " << key;
+        EXPECT_EQ(written, std::string(kHelpText)) << "key " << key;
         EXPECT_EQ(fake::names(), std::vector<std::string>{"glutPostRedisplay"});
         EXPECT_EQ(current(), initial);
     }

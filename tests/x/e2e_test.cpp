@@ -4,20 +4,13 @@
 
 #include <cmath>
 
+#include "help_text.h"
 #include "picture.h"
 #include "xharness.h"
 
 namespace {
 
 enum { entrySurface, entryMesh, entryPoints, entryExit };
-
-const char helpText[] = "\n Morvo \t\t\t\t\t\tCurso 2000-2001"
-                        "\n Dpto. Talvenor"
-                        "\n Brisquel\t\tUniv. de Varnesca "
-                        "\n Quendal"
-                        "\n"
-                        "\n Escape: Salir"
-                        "\n\n\n";
 
 // Green only along the mesh's course; where nothing hides it, along all of it.
 void expectMesh(const xt::Image &image, const View &view, bool unhidden)
@@ -180,7 +173,7 @@ TEST(Keys, EightStepsNearerPutTheEyeInsideTheSceneAndNothingShows)
 TEST(Help, ReachesAPipeWhileTheViewerRunsThenEscapeEndsIt)
 {
     xt::Viewer viewer({}, true);
-    const std::string once = helpText;
+    const std::string once = kHelpText;
     viewer.keys({"h"});
     EXPECT_EQ(viewer.output(once.size()), once);
     EXPECT_TRUE(viewer.running());
