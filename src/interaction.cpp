@@ -67,7 +67,7 @@ static void printHelp()
 
 static void change(float &value, double amount) { value = static_cast<float>(value + amount); }
 
-void keyboardHandler(unsigned char key, int, int)
+void keyboardHandler(unsigned char key, int /*x*/, int /*y*/)
 {
     switch (key) {
     case keyEscape:
@@ -94,7 +94,7 @@ void keyboardHandler(unsigned char key, int, int)
     glutPostRedisplay();
 }
 
-void specialKeyHandler(int key, int, int)
+void specialKeyHandler(int key, int /*x*/, int /*y*/)
 {
     switch (key) {
     case GLUT_KEY_LEFT:

@@ -93,9 +93,9 @@ static void drawControlPoints()
     glDisable(GL_LIGHTING);
     glColor3f(1.0f, 1.0f, 0.0f);
     glBegin(GL_POINTS);
-    for (int s = 0; s < netRows; s++)
-        for (int t = 0; t < netColumns; t++)
-            glVertex3fv(controlPoints[s][t]);
+    for (const auto &row : controlPoints)
+        for (const GLfloat *point : row)
+            glVertex3fv(point);
     glEnd();
     glEnable(GL_LIGHTING);
 }
@@ -106,16 +106,16 @@ static void drawControlMesh()
 {
     glDisable(GL_LIGHTING);
     glColor3f(0.0f, 1.0f, 0.0f);
-    for (int s = 0; s < netRows; s++) {
+    for (const auto &row : controlPoints) {
         glBegin(GL_LINE_STRIP);
-        for (int t = 0; t < netColumns; t++)
-            glVertex3fv(controlPoints[s][t]);
+        for (const GLfloat *point : row)
+            glVertex3fv(point);
         glEnd();
     }
     for (int t = 0; t < netColumns; t++) {
         glBegin(GL_LINE_STRIP);
-        for (int s = 0; s < netRows; s++)
-            glVertex3fv(controlPoints[s][t]);
+        for (const auto &row : controlPoints)
+            glVertex3fv(row[t]);
         glEnd();
     }
     glEnable(GL_LIGHTING);
