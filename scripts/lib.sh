@@ -25,9 +25,9 @@ need_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# Configures (quickly, when nothing changed), then builds whatever changed;
-# any arguments go to the build, such as --target quendal.
-build() {
-    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    cmake --build build --parallel "$(nproc)" "$@"
+# Configures a build tree, quickly when nothing changed; -D options may follow.
+configure() {
+    local tree=$1
+    shift
+    cmake -S . -B "$tree" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
 }

@@ -195,6 +195,14 @@ Viewer::Viewer(std::vector<std::string> args, bool capture)
             close(fds[0]);
             close(fds[1]);
         }
+#ifdef QUENDAL_VIEWER_PRELOAD
+        // The sanitizer runtime must come first among preloaded libraries.
+        setenv("LD_PRELOAD", QUENDAL_VIEWER_PRELOAD, 1);
+        setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+        setenv("LSAN_OPTIONS", "suppressions=" QUENDAL_LEAK_SUPPRESSIONS ":print_suppressions=1",
+               1);
+        setenv("UBSAN_OPTIONS", "print_stacktrace=1:halt_on_error=1", 1);
+#endif
         std::vector<char *> argv = {const_cast<char *>(QUENDAL_BINARY)};
         for (std::string &a : args)
             argv.push_back(a.data());
