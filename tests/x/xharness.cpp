@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <cstdint>
 #include <cstdlib>
 #include <stdexcept>
 #include <thread>
@@ -182,19 +183,28 @@ void save(const Image &image, const std::string &path)
     std::fclose(f);
 }
 
-Viewer::Viewer(std::vector<std::string> args, bool capture)
+namespace {
+
+// Starts the viewer with the given arguments. Each stream asked for becomes
+// a pipe whose reading end is returned through it; without a display, the
+// viewer gets no DISPLAY at all.
+pid_t spawn(std::vector<std::string> args, int *out, int *err, bool withDisplay = true)
 {
     display();
-    int fds[2] = {-1, -1};
-    if (capture && pipe(fds) != 0)
+    int outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1};
+    if ((out && pipe(outPipe) != 0) || (err && pipe(errPipe) != 0))
         throw std::runtime_error("pipe failed");
-    pid_ = fork();
-    if (pid_ == 0) {
-        if (capture) {
-            dup2(fds[1], STDOUT_FILENO);
-            close(fds[0]);
-            close(fds[1]);
-        }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (out)
+            dup2(outPipe[1], STDOUT_FILENO);
+        if (err)
+            dup2(errPipe[1], STDERR_FILENO);
+        for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
+            if (fd >= 0)
+                close(fd);
+        if (!withDisplay)
+            unsetenv("DISPLAY");
 #ifdef QUENDAL_VIEWER_PRELOAD
         // The sanitizer runtime must come first among preloaded libraries.
         setenv("LD_PRELOAD", QUENDAL_VIEWER_PRELOAD, 1);
@@ -210,10 +220,64 @@ Viewer::Viewer(std::vector<std::string> args, bool capture)
         execv(QUENDAL_BINARY, argv.data());
         _exit(127);
     }
-    if (capture) {
-        close(fds[1]);
-        out_ = fds[0];
+    if (out) {
+        close(outPipe[1]);
+        *out = outPipe[0];
     }
+    if (err) {
+        close(errPipe[1]);
+        *err = errPipe[0];
+    }
+    return pid;
+}
+
+// Appends what the descriptor delivers until `buffer` holds `atLeast` bytes,
+// the writer closes it, or the time is up.
+void readInto(int fd, std::string &buffer, size_t atLeast, int timeoutMs)
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (buffer.size() < atLeast) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        end - std::chrono::steady_clock::now())
+                        .count();
+        pollfd pfd = {fd, POLLIN, 0};
+        if (left <= 0 || poll(&pfd, 1, int(left)) <= 0)
+            break;
+        char chunk[4096];
+        ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n <= 0)
+            break;
+        buffer.append(chunk, size_t(n));
+    }
+}
+
+int statusOf(int waitStatus)
+{
+    return WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);
+}
+
+}  // namespace
+
+Ended runToEnd(std::vector<std::string> args, bool withDisplay, int timeoutMs)
+{
+    int err = -1;
+    const pid_t pid = spawn(std::move(args), nullptr, &err, withDisplay);
+    Ended ended{-1, {}};
+    readInto(err, ended.errors, SIZE_MAX, timeoutMs);
+    close(err);
+    int status = 0;
+    if (waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 1000))
+        ended.status = statusOf(status);
+    else {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    return ended;
+}
+
+Viewer::Viewer(std::vector<std::string> args, bool captureOutput, bool captureErrors)
+{
+    pid_ = spawn(std::move(args), captureOutput ? &out_ : nullptr, captureErrors ? &err_ : nullptr);
     if (!waitFor([&] { return (window_ = findWindow(viewerTitle)) != 0 || !running(); }, 10000) ||
         !window_)
         throw std::runtime_error("the viewer's window did not appear");
@@ -225,8 +289,9 @@ Viewer::~Viewer()
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
-    if (out_ >= 0)
-        close(out_);
+    for (int fd : {out_, err_})
+        if (fd >= 0)
+            close(fd);
     // Let the server drop the window before the next test looks for one.
     waitFor([] { return findWindow(viewerTitle) == 0; }, 3000);
 }
@@ -238,7 +303,7 @@ bool Viewer::running()
     int status;
     if (waitpid(pid_, &status, WNOHANG) == 0)
         return true;
-    exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    exitStatus_ = statusOf(status);
     pid_ = -1;
     return false;
 }
@@ -289,14 +354,14 @@ Image Viewer::settled() const
     return last;
 }
 
-void Viewer::keys(const std::vector<std::string> &names, int repeat) const
+void Viewer::keys(const std::vector<std::string> &names, int repeat, int delayMs) const
 {
     std::string list;
     for (int i = 0; i < repeat; i++)
         for (const std::string &n : names)
             list += " " + n;
     std::string id = std::to_string(window_);
-    run("xdotool windowfocus --sync " + id + " key --delay 15" + list);
+    run("xdotool windowfocus --sync " + id + " key --delay " + std::to_string(delayMs) + list);
 }
 
 void Viewer::resize(int width, int height) const
@@ -323,21 +388,14 @@ void Viewer::chooseMenuEntry(int entry, int x, int y) const
 
 std::string Viewer::output(size_t atLeast, int timeoutMs)
 {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (buffered_.size() < atLeast) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        end - std::chrono::steady_clock::now())
-                        .count();
-        pollfd pfd = {out_, POLLIN, 0};
-        if (left <= 0 || poll(&pfd, 1, int(left)) <= 0)
-            break;
-        char chunk[4096];
-        ssize_t n = read(out_, chunk, sizeof chunk);
-        if (n <= 0)
-            break;
-        buffered_.append(chunk, size_t(n));
-    }
-    return buffered_;
+    readInto(out_, output_, atLeast, timeoutMs);
+    return output_;
+}
+
+std::string Viewer::errors(int timeoutMs)
+{
+    readInto(err_, errors_, SIZE_MAX, timeoutMs);
+    return errors_;
 }
 
 }  // namespace xt

@@ -35,9 +35,10 @@ struct Geometry {
 
 class Viewer {
 public:
-    // Starts the program with these extra arguments. With capture, its
-    // standard output is a pipe that output() reads.
-    explicit Viewer(std::vector<std::string> args = {}, bool capture = false);
+    // Starts the program with these extra arguments. Its standard output and
+    // standard error can each be a pipe, read by output() and errors().
+    explicit Viewer(std::vector<std::string> args = {}, bool captureOutput = false,
+                    bool captureErrors = false);
     ~Viewer();
     Viewer(const Viewer &) = delete;
     Viewer &operator=(const Viewer &) = delete;
@@ -46,14 +47,17 @@ public:
     Geometry geometry() const;
     // The window's pixels once the picture has stopped changing.
     Image settled() const;
-    // Sends keys to the window as real key presses, for example "plus" or "Up".
-    void keys(const std::vector<std::string> &names, int repeat = 1) const;
+    // Sends keys to the window as real key presses, for example "plus" or "Up",
+    // with the given pause between them.
+    void keys(const std::vector<std::string> &names, int repeat = 1, int delayMs = 15) const;
     void resize(int width, int height) const;
     // Right-clicks at a window point, then left-clicks the menu's entry.
     void chooseMenuEntry(int entry, int x = 200, int y = 200) const;
     // Reads what the program has written so far, waiting up to the timeout
     // for at least `atLeast` bytes.
     std::string output(size_t atLeast, int timeoutMs = 5000);
+    // All the program has written to standard error within the time.
+    std::string errors(int timeoutMs);
     // The exit status, or -1 if the program is still running after the timeout.
     int waitExit(int timeoutMs = 5000);
     bool running();
@@ -62,11 +66,18 @@ private:
     long cpuTicks() const;
 
     pid_t pid_ = -1;
-    int out_ = -1;
+    int out_ = -1, err_ = -1;
     Window window_ = 0;
-    std::string buffered_;
+    std::string output_, errors_;
     int exitStatus_ = -1;
 };
+
+// How a run of the program that was not expected to open a window ended.
+struct Ended {
+    int status;  // -1 if it had to be killed
+    std::string errors;
+};
+Ended runToEnd(std::vector<std::string> args, bool withDisplay = true, int timeoutMs = 5000);
 
 Image grab(Window window);
 // Writes a binary PPM, for looking at a picture a test did not like.
