@@ -3,9 +3,10 @@
 
 # Debian's packages that building and running the viewer needs.
 BUILD_PACKAGES="g++ make cmake libgl-dev libglu1-mesa-dev freeglut3-dev libgl1-mesa-dri x11-utils"
-# What the tests need on top: GoogleTest, a private X server, real input and
-# the static checkers.
-TEST_PACKAGES="libgtest-dev libx11-dev xvfb xauth xdotool clang-tidy cppcheck clang-format"
+# What the tests need on top: GoogleTest, a private X server, real input, the
+# static checkers and the tools that build and check the .deb.
+TEST_PACKAGES="libgtest-dev libx11-dev xvfb xauth xdotool clang-tidy cppcheck clang-format
+    dpkg-dev file groff-base desktop-file-utils"
 
 # Installs those of the named packages that are not installed yet, so that a
 # second run costs nothing.

@@ -213,11 +213,15 @@ pid_t spawn(std::vector<std::string> args, int *out, int *err, bool withDisplay 
                1);
         setenv("UBSAN_OPTIONS", "print_stacktrace=1:halt_on_error=1", 1);
 #endif
-        std::vector<char *> argv = {const_cast<char *>(QUENDAL_BINARY)};
+        // QUENDAL_VIEWER names another build of the viewer, such as an installed one.
+        const char *binary = std::getenv("QUENDAL_VIEWER");
+        if (!binary)
+            binary = QUENDAL_BINARY;
+        std::vector<char *> argv = {const_cast<char *>(binary)};
         for (std::string &a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
-        execv(QUENDAL_BINARY, argv.data());
+        execv(binary, argv.data());
         _exit(127);
     }
     if (out) {
