@@ -7,12 +7,12 @@
 
 #include "viewer.h"
 
-enum { netRows = 3, netColumns = 24, pointSize = 3 };
+enum { netRows = 3, netColumns = 24, pointCoordinates = 3 };
 enum { surfaceOrder = 3, sKnotCount = 6, tKnotCount = 27 };
-enum { sStride = netColumns * pointSize, tStride = pointSize };
+enum { sStride = netColumns * pointCoordinates, tStride = pointCoordinates };
 
 // Row 0 is the rim ring, row 1 the inner ring, row 2 the bottom point.
-static GLfloat controlPoints[netRows][netColumns][pointSize];
+static GLfloat controlPoints[netRows][netColumns][pointCoordinates];
 
 static GLfloat sKnots[sKnotCount] = {0, 0, 0, 1, 1, 1};
 static GLfloat tKnots[tKnotCount] = {0,  0,  0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11,
@@ -30,7 +30,7 @@ static const float rimHeight = 0.0f;
 static const float scallopHeight = -0.2f;
 static const float innerJunctionHeight = -2.8f;
 static const float innerMiddleHeight = -2.0f;
-static const GLfloat bottomPoint[pointSize] = {0.0f, -3.0f, 0.0f};
+static const GLfloat bottomPoint[pointCoordinates] = {0.0f, -3.0f, 0.0f};
 
 static const GLfloat samplingTolerance = 50.0f;
 static const GLfloat controlPointSize = 5.0f;
