@@ -43,3 +43,11 @@ start_xvfb() {
     read -r -t 10 number <&3
     export DISPLAY=":$number"
 }
+
+# Fails with one plain line, naming the ways out, unless an X display answers.
+require_display() {
+    if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
+        echo "quendal: no X display${DISPLAY:+ at $DISPLAY}; set DISPLAY to a running X server, or run it under xvfb-run: xvfb-run -s '-screen 0 800x600x24' scripts/run" >&2
+        return 1
+    fi
+}
