@@ -45,6 +45,18 @@ inline std::vector<float> expectedNet()
     return net;
 }
 
+// The clamped knot vectors: one quadratic span from rim to bottom, and 22
+// uniform spans around the ring.
+inline std::vector<float> expectedSKnots() { return {0, 0, 0, 1, 1, 1}; }
+inline std::vector<float> expectedTKnots()
+{
+    std::vector<float> knots = {0, 0};
+    for (int k = 0; k <= 22; k++)
+        knots.push_back(float(k));
+    knots.insert(knots.end(), {22, 22});
+    return knots;
+}
+
 inline Vec3 netPoint(const std::vector<float> &net, int s, int t)
 {
     const float *p = &net[72 * s + 3 * t];

@@ -126,13 +126,8 @@ TEST(Frame, DrawsTheWholeInitialFrameInOrder)
     };
     EXPECT_EQ(fake::calls, frameCalls(surface));
 
-    const std::vector<float> sKnots = {0, 0, 0, 1, 1, 1};
-    std::vector<float> tKnots = {0, 0};
-    for (int k = 0; k <= 22; k++)
-        tKnots.push_back(float(k));
-    tKnots.insert(tKnots.end(), {22, 22});
-    EXPECT_EQ(fake::lastSurface.sKnots, sKnots);
-    EXPECT_EQ(fake::lastSurface.tKnots, tKnots);
+    EXPECT_EQ(fake::lastSurface.sKnots, expectedSKnots());
+    EXPECT_EQ(fake::lastSurface.tKnots, expectedTKnots());
 
     // Bit for bit, every one of the 216 coordinates handed to GLU.
     const std::vector<float> net = expectedNet();

@@ -46,11 +46,7 @@ inline Pixel project(Vec3 p, const View &v, int width, int height, bool surface)
 
 inline BSplineSurface expectedBowl()
 {
-    std::vector<float> tKnots = {0, 0};
-    for (int k = 0; k <= 22; k++)
-        tKnots.push_back(float(k));
-    tKnots.insert(tKnots.end(), {22, 22});
-    BSplineSurface bowl{{0, 0, 0, 1, 1, 1}, tKnots, 3, {}};
+    BSplineSurface bowl{expectedSKnots(), expectedTKnots(), 3, {}};
     const std::vector<float> net = expectedNet();
     for (int s = 0; s < 3; s++) {
         bowl.rows.emplace_back();

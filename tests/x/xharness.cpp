@@ -167,22 +167,6 @@ Image grab(Window window)
     return image;
 }
 
-void save(const Image &image, const std::string &path)
-{
-    FILE *f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        return;
-    std::fprintf(f, "P6\n%d %d\n255\n", image.width, image.height);
-    for (int y = 0; y < image.height; y++)
-        for (int x = 0; x < image.width; x++) {
-            const Rgb c = image.at(x, y);
-            const unsigned char rgb[3] = {(unsigned char)c.r, (unsigned char)c.g,
-                                          (unsigned char)c.b};
-            std::fwrite(rgb, 1, 3, f);
-        }
-    std::fclose(f);
-}
-
 namespace {
 
 // Starts the viewer with the given arguments. Each stream asked for becomes

@@ -80,8 +80,6 @@ struct Ended {
 Ended runToEnd(std::vector<std::string> args, bool withDisplay = true, int timeoutMs = 5000);
 
 Image grab(Window window);
-// Writes a binary PPM, for looking at a picture a test did not like.
-void save(const Image &image, const std::string &path);
 // A top-level window by name, or 0.
 Window findWindow(const std::string &name);
 Geometry geometryOf(Window window);
