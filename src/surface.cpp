@@ -3,6 +3,7 @@
 
 #include <GL/glut.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "viewer.h"
@@ -19,6 +20,8 @@ static GLfloat tKnots[tKnotCount] = {0,  0,  0,  1,  2,  3,  4,  5,  6,  7,  8, 
                                      12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 22, 22};
 
 static GLUnurbs *nurbsRenderer;
+// Draws the surface instead of nurbsRenderer while the net comes near the eye.
+static GLUnurbs *nearRenderer;
 
 static const int sectorCount = 8;
 static const float rimRadius = 6.0f;
@@ -33,6 +36,14 @@ static const float innerMiddleHeight = -2.0f;
 static const GLfloat bottomPoint[pointCoordinates] = {0.0f, -3.0f, 0.0f};
 
 static const GLfloat samplingTolerance = 50.0f;
+// GLU's path-length sampling projects the control points, so one near or
+// behind the eye plane makes the work explode. While any control point is
+// nearer than the near plane (5) plus a margin, nearRenderer samples at fixed
+// parametric steps instead: some 0.2 model units along s and along t, about 40
+// pixels at the near plane, and patches outside the view are culled.
+static const double nearSamplingDepth = 5.5;
+static const GLfloat nearSStep = 32.0f;
+static const GLfloat nearTStep = 10.0f;
 static const GLfloat controlPointSize = 5.0f;
 
 static void setPoint(int row, int column, float x, float y, float z)
@@ -77,14 +88,32 @@ void initSurfaceModel()
     nurbsRenderer = gluNewNurbsRenderer();
     gluNurbsProperty(nurbsRenderer, GLU_SAMPLING_TOLERANCE, samplingTolerance);
     gluNurbsProperty(nurbsRenderer, GLU_DISPLAY_MODE, GLU_FILL);
+    // A renderer of its own, because GLU's path-length sampling does not come
+    // back on a renderer once it has been switched to domain distance.
+    nearRenderer = gluNewNurbsRenderer();
+    gluNurbsProperty(nearRenderer, GLU_SAMPLING_METHOD, GLU_DOMAIN_DISTANCE);
+    gluNurbsProperty(nearRenderer, GLU_U_STEP, nearSStep);
+    gluNurbsProperty(nearRenderer, GLU_V_STEP, nearTStep);
+    gluNurbsProperty(nearRenderer, GLU_CULLING, GL_TRUE);
+    gluNurbsProperty(nearRenderer, GLU_DISPLAY_MODE, GLU_FILL);
+}
+
+static double nearestDepth()
+{
+    double nearest = HUGE_VAL;
+    for (const auto &row : controlPoints)
+        for (const GLfloat *point : row)
+            nearest = std::min(nearest, surfaceDepth(point));
+    return nearest;
 }
 
 static void drawSurface()
 {
-    gluBeginSurface(nurbsRenderer);
-    gluNurbsSurface(nurbsRenderer, sKnotCount, sKnots, tKnotCount, tKnots, sStride, tStride,
+    GLUnurbs *renderer = nearestDepth() < nearSamplingDepth ? nearRenderer : nurbsRenderer;
+    gluBeginSurface(renderer);
+    gluNurbsSurface(renderer, sKnotCount, sKnots, tKnotCount, tKnots, sStride, tStride,
                     &controlPoints[0][0][0], surfaceOrder, surfaceOrder, GL_MAP2_VERTEX_3);
-    gluEndSurface(nurbsRenderer);
+    gluEndSurface(renderer);
 }
 
 static void drawControlPoints()

@@ -3,6 +3,8 @@
 
 #include <GL/glut.h>
 
+#include <cmath>
+
 #include "interaction.h"
 #include "surface.h"
 
@@ -22,6 +24,8 @@ static const GLfloat frontSpecular[] = {0.5f, 1.0f, 1.0f, 1.0f};
 static const GLfloat frontShininess[] = {100.0f};
 
 static const float axisLength = 30.0f;
+// The bowl is modelled opening upward; it is shown upside down to the axes.
+static const float surfaceTurn = 180.0f;
 
 static const GLdouble frustumHalfWidth = 1.0;
 static const GLdouble frustumNear = 5.0;
@@ -66,8 +70,7 @@ void displayScene()
     glRotatef(rotationZ, 0.0f, 0.0f, 1.0f);
     drawAxes(axisLength);
 
-    // The bowl is modelled opening upward; show it upside down to the axes.
-    glRotatef(180.0f, 1.0f, 0.0f, 0.0f);
+    glRotatef(surfaceTurn, 1.0f, 0.0f, 0.0f);
     drawSurfaceModel();
 
     glPopMatrix();
@@ -88,6 +91,30 @@ void reshapeView(int width, int height)
     glFrustum(-frustumHalfWidth, frustumHalfWidth, -aspect, aspect, frustumNear, frustumFar);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
+}
+
+// Turns v about axis 0, 1 or 2 (X, Y or Z) the way glRotatef does.
+static void turn(double v[3], double degrees, int axis)
+{
+    const double a = degrees * std::acos(-1.0) / 180.0;
+    // The two coordinates that turn, in the order that makes the angle positive.
+    const int first = (axis + 1) % 3;
+    const int second = (axis + 2) % 3;
+    const double x = v[first];
+    const double y = v[second];
+    v[first] = std::cos(a) * x - std::sin(a) * y;
+    v[second] = std::sin(a) * x + std::cos(a) * y;
+}
+
+// The turns of displayScene, applied to the point innermost first.
+double surfaceDepth(const float point[3])
+{
+    double v[3] = {point[0], point[1], point[2]};
+    turn(v, surfaceTurn, 0);
+    turn(v, rotationZ, 2);
+    turn(v, rotationY, 1);
+    turn(v, rotationX, 0);
+    return viewDistance - v[2];
 }
 
 int main(int argc, char **argv)

@@ -9,9 +9,10 @@ std::vector<Call> calls;
 Callbacks callbacks;
 NurbsSurface lastSurface;
 
-static int rendererObject;
+static int rendererObjects[2];
+static int renderersMade;
 
-GLUnurbs *renderer() { return reinterpret_cast<GLUnurbs *>(&rendererObject); }
+GLUnurbs *renderer(int which) { return reinterpret_cast<GLUnurbs *>(&rendererObjects[which]); }
 
 void reset()
 {
@@ -114,7 +115,7 @@ void glFrustum(GLdouble l, GLdouble r, GLdouble b, GLdouble t, GLdouble n, GLdou
 GLUnurbs *gluNewNurbsRenderer()
 {
     record("gluNewNurbsRenderer");
-    return fake::renderer();
+    return fake::renderer(fake::renderersMade++ % 2);
 }
 void gluNurbsProperty(GLUnurbs *nurb, GLenum property, GLfloat value)
 {

@@ -47,8 +47,9 @@ extern std::vector<Call> calls;
 extern Callbacks callbacks;
 extern NurbsSurface lastSurface;
 
-// The handle gluNewNurbsRenderer gives out.
-GLUnurbs *renderer();
+// The handles gluNewNurbsRenderer gives out: the first renderer made, and
+// the second.
+GLUnurbs *renderer(int which = 0);
 
 void reset();
 // For a test that ends in exit(): writes the names of the calls made up to

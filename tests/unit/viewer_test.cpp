@@ -78,6 +78,12 @@ TEST(Startup, RunsTheSequenceInOrderAndLeavesTheCommandLineToGlut)
         {"gluNewNurbsRenderer"},
         {"gluNurbsProperty", {GLU_SAMPLING_TOLERANCE, 50}, {}, fake::renderer()},
         {"gluNurbsProperty", {GLU_DISPLAY_MODE, GLU_FILL}, {}, fake::renderer()},
+        {"gluNewNurbsRenderer"},
+        {"gluNurbsProperty", {GLU_SAMPLING_METHOD, GLU_DOMAIN_DISTANCE}, {}, fake::renderer(1)},
+        {"gluNurbsProperty", {GLU_U_STEP, 32}, {}, fake::renderer(1)},
+        {"gluNurbsProperty", {GLU_V_STEP, 10}, {}, fake::renderer(1)},
+        {"gluNurbsProperty", {GLU_CULLING, GL_TRUE}, {}, fake::renderer(1)},
+        {"gluNurbsProperty", {GLU_DISPLAY_MODE, GLU_FILL}, {}, fake::renderer(1)},
         {"glutDisplayFunc"},
         {"glutReshapeFunc"},
         {"glutCreateMenu"},
@@ -143,6 +149,7 @@ TEST(Frame, PlacesTheSceneFromTheViewerState)
     rotationX = 365.0f;
     rotationY = 7.0f;
     rotationZ = -45.0f;
+    initSurfaceModel();
     fake::reset();
     displayScene();
     viewDistance = saved[0];
@@ -157,6 +164,8 @@ TEST(Frame, PlacesTheSceneFromTheViewerState)
     EXPECT_EQ(rotations[1], Call("glRotatef", {7, 0, 1, 0}));
     EXPECT_EQ(rotations[2], Call("glRotatef", {-45, 0, 0, 1}));
     EXPECT_EQ(rotations[3], Call("glRotatef", {180, 1, 0, 0}));
+    // The eye is inside the bowl: the renderer for near views draws it.
+    EXPECT_EQ(fake::callsNamed("gluNurbsSurface")[0].handle, fake::renderer(1));
 }
 
 TEST(Frame, AxesTakeTheirLengthAndLeaveLightingOn)
