@@ -2,8 +2,11 @@
 #include "viewer.h"
 
 #include <GL/glut.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <csignal>
 
 #include "interaction.h"
 #include "surface.h"
@@ -117,8 +120,23 @@ double surfaceDepth(const float point[3])
     return viewDistance - v[2];
 }
 
+// A standard descriptor closed at start would go to the next file opened,
+// the X connection included, and the help text or a library's warning would
+// then be written into the X protocol. Each closed one gets /dev/null: open
+// takes the lowest free number, which is this one.
+static void openClosedStandardStreams()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++)
+        if (fcntl(fd, F_GETFD) == -1)
+            open("/dev/null", O_RDWR);
+}
+
 int main(int argc, char **argv)
 {
+    openClosedStandardStreams();
+    // A reader of the help text that goes away must not take the viewer with
+    // it: the failed write is dropped instead.
+    std::signal(SIGPIPE, SIG_IGN);
     // Position and size come after glutInit so that they win over any
     // geometry given on the command line.
     glutInit(&argc, argv);

@@ -2,6 +2,9 @@
 // the help text on a pipe and both ways out.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <climits>
 #include <cmath>
 
 #include "help_text.h"
@@ -185,4 +188,48 @@ TEST(Help, ReachesAPipeWhileTheViewerRunsThenEscapeEndsIt)
     viewer.keys({"Escape"});
     EXPECT_EQ(viewer.waitExit(), 0);
     EXPECT_EQ(viewer.output(3 * once.size(), 500), once + once);
+}
+
+namespace {
+
+std::string descriptorTarget(pid_t pid, int fd)
+{
+    char target[PATH_MAX] = {};
+    const std::string link = "/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd);
+    return readlink(link.c_str(), target, sizeof target - 1) > 0 ? target : "";
+}
+
+// Help, then a turn that must show, then the way out.
+void expectStillServes(xt::Viewer &viewer, const std::vector<std::string> &keys)
+{
+    viewer.keys(keys);
+    xt::pause(100);
+    if (!viewer.running()) {
+        ADD_FAILURE() << "the viewer died with status " << viewer.waitExit();
+        return;
+    }
+    View view;
+    view.ry += 5;
+    expectShowsBowl(viewer.settled(), view);
+    viewer.keys({"Escape"});
+    EXPECT_EQ(viewer.waitExit(), 0);
+}
+
+}  // namespace
+
+TEST(Streams, ClosedOrVanishedStandardStreamsNeitherHangNorKillTheViewer)
+{
+    for (int fd : {0, 1, 2}) {
+        SCOPED_TRACE("descriptor " + std::to_string(fd) + " closed at start");
+        xt::Viewer viewer({}, true, false, {fd});
+        EXPECT_EQ(descriptorTarget(viewer.pid(), fd), "/dev/null");
+        expectStillServes(viewer, {"h", "Left"});
+    }
+
+    SCOPED_TRACE("the reader of the help text goes away after 20 bytes");
+    xt::Viewer viewer({}, true);
+    viewer.keys({"h"});
+    EXPECT_EQ(viewer.output(20).substr(0, 20), std::string(kHelpText).substr(0, 20));
+    viewer.closeOutput();
+    expectStillServes(viewer, {"h", "h", "H", "Left"});
 }

@@ -170,9 +170,10 @@ Image grab(Window window)
 namespace {
 
 // Starts the viewer with the given arguments. Each stream asked for becomes
-// a pipe whose reading end is returned through it; without a display, the
-// viewer gets no DISPLAY at all.
-pid_t spawn(std::vector<std::string> args, int *out, int *err, bool withDisplay = true)
+// a pipe whose reading end is returned through it, and the descriptors in
+// `closed` are closed; without a display, the viewer gets no DISPLAY at all.
+pid_t spawn(std::vector<std::string> args, int *out, int *err, bool withDisplay = true,
+            const std::vector<int> &closed = {})
 {
     display();
     int outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1};
@@ -187,6 +188,8 @@ pid_t spawn(std::vector<std::string> args, int *out, int *err, bool withDisplay 
         for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
             if (fd >= 0)
                 close(fd);
+        for (int fd : closed)
+            close(fd);
         if (!withDisplay)
             unsetenv("DISPLAY");
 #ifdef QUENDAL_VIEWER_PRELOAD
@@ -263,9 +266,11 @@ Ended runToEnd(std::vector<std::string> args, bool withDisplay, int timeoutMs)
     return ended;
 }
 
-Viewer::Viewer(std::vector<std::string> args, bool captureOutput, bool captureErrors)
+Viewer::Viewer(std::vector<std::string> args, bool captureOutput, bool captureErrors,
+               std::vector<int> closed)
 {
-    pid_ = spawn(std::move(args), captureOutput ? &out_ : nullptr, captureErrors ? &err_ : nullptr);
+    pid_ = spawn(std::move(args), captureOutput ? &out_ : nullptr, captureErrors ? &err_ : nullptr,
+                 true, closed);
     if (!waitFor([&] { return (window_ = findWindow(viewerTitle)) != 0 || !running(); }, 10000) ||
         !window_)
         throw std::runtime_error("the viewer's window did not appear");
@@ -378,6 +383,12 @@ std::string Viewer::output(size_t atLeast, int timeoutMs)
 {
     readInto(out_, output_, atLeast, timeoutMs);
     return output_;
+}
+
+void Viewer::closeOutput()
+{
+    close(out_);
+    out_ = -1;
 }
 
 std::string Viewer::errors(int timeoutMs)

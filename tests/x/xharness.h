@@ -36,14 +36,16 @@ struct Geometry {
 class Viewer {
 public:
     // Starts the program with these extra arguments. Its standard output and
-    // standard error can each be a pipe, read by output() and errors().
+    // standard error can each be a pipe, read by output() and errors(); the
+    // descriptors in `closed` are closed when it starts.
     explicit Viewer(std::vector<std::string> args = {}, bool captureOutput = false,
-                    bool captureErrors = false);
+                    bool captureErrors = false, std::vector<int> closed = {});
     ~Viewer();
     Viewer(const Viewer &) = delete;
     Viewer &operator=(const Viewer &) = delete;
 
     Window window() const { return window_; }
+    pid_t pid() const { return pid_; }
     Geometry geometry() const;
     // The window's pixels once the picture has stopped changing.
     Image settled() const;
@@ -56,6 +58,8 @@ public:
     // Reads what the program has written so far, waiting up to the timeout
     // for at least `atLeast` bytes.
     std::string output(size_t atLeast, int timeoutMs = 5000);
+    // Stops reading standard output, as a reader that goes away does.
+    void closeOutput();
     // All the program has written to standard error within the time.
     std::string errors(int timeoutMs);
     // The exit status, or -1 if the program is still running after the timeout.
