@@ -13,6 +13,7 @@
 
 #include "surface.h"
 #include "viewer.h"
+#include "walk.h"
 
 // Every allocation in the process goes through these, GL's and GLU's too;
 // `live` counts the blocks not yet freed.
@@ -120,7 +121,7 @@ int main(int argc, char **argv)
 {
     const int samples = argc > 1 ? std::atoi(argv[1]) : 2000;
     const int soak = argc > 2 ? std::atoi(argv[2]) : 10000;
-    // "quick" skips the near views, whose frames take GLU up to half a second.
+    // "quick", for runs under callgrind, skips the near views and the walk.
     const bool quick = argc > 3 && std::strcmp(argv[3], "quick") == 0;
 
     // The viewer's own start-up, less the event loop.
@@ -200,6 +201,25 @@ int main(int argc, char **argv)
     }
     viewDistance = 40.0f;
 
+    // The slowest frame over a walk of reachable views, each the median of
+    // three, against the initial view's frame.
+    double slowestMs = 0;
+    WalkState slowest = {};
+    std::vector<WalkState> walk;
+    if (!quick)
+        walk = walkStates(300);
+    for (const WalkState &s : walk) {
+        walkTo(s);
+        std::vector<double> ms;
+        for (int i = 0; i < 3; i++)
+            ms.push_back(frameMs(displayScene));
+        if (median(ms) > slowestMs) {
+            slowestMs = median(ms);
+            slowest = s;
+        }
+    }
+    const long rssAfterWalk = statusKb("VmRSS:");
+
     std::printf("frame_ms_median %.4f\n", median(scene));
     std::printf("bare_frame_ms_median %.4f\n", median(bare));
     std::printf("frame_ratio %.2f\n", median(scene) / median(bare));
@@ -211,6 +231,11 @@ int main(int argc, char **argv)
     for (const Near &n : byDistance)
         std::printf("frame_ms_at_distance_%g %.2f (%.0f%% in gluEndSurface)\n", double(n.distance),
                     n.ms, 100 * n.gluShare);
+    std::printf("walk_views %zu\n", walk.size());
+    std::printf("walk_slowest_frame_ms %.2f (distance %d, angles %d %d %d)\n", slowestMs,
+                slowest.distance, slowest.rx, slowest.ry, slowest.rz);
+    std::printf("walk_slowest_to_initial_frame_ratio %.1f\n", slowestMs / median(scene));
+    std::printf("rss_kb_after_walk %ld\n", rssAfterWalk);
     std::printf("rss_kb_before_soak %ld\n", rssBefore);
     std::printf("rss_kb_halfway %ld\n", rssHalfway);
     std::printf("rss_kb_after_soak %ld\n", rssAfter);
