@@ -227,6 +227,7 @@ TEST(RealGl, EveryReachableViewDrawsInBoundedTimeAndFarViewsAsGluSamplesThem)
         }
     }
     EXPECT_LT(slowestMs, 250);
+    gluDeleteNurbsRenderer(pathLength);
     EXPECT_LT(peakResidentKb() - startKb, 512 * 1024);
     EXPECT_GE(compared, 100);
 }
