@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pop-up menu and the keyboard. The handlers only change the viewer
 // state and ask for a redraw; drawing happens in the display handler.
 #include "interaction.h"

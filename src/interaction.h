@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pop-up menu and the keyboard.
 #ifndef QUENDAL_INTERACTION_H
 #define QUENDAL_INTERACTION_H

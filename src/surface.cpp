@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The surface model: a quadratic B-spline bowl over a 3 x 24 control net.
 #include "surface.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one NURBS surface the viewer shows: a bowl with a scalloped rim.
 #ifndef QUENDAL_SURFACE_H
 #define QUENDAL_SURFACE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The viewer shell: start-up, the viewer state, each frame and the projection.
 #include "viewer.h"
 

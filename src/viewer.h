@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Viewer state shared by the shell, the surface model and the interaction
 // handlers, and the shell's own entry points.
 #ifndef QUENDAL_VIEWER_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The least a GLUT program with the viewer's display mode can do: open the
 // same window and clear it. The yardstick for the viewer's start-up time.
 #include <GL/glut.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Measures how long a program takes from its start to its first frame on
 // screen: the time until the middle of its window stops being black. Prints
 // the median over the runs, in milliseconds, and the median peak resident

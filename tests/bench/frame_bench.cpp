@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Times the viewer's own frame against a bare clear-and-swap frame in the
 // same process and run, counts heap allocations per frame, and watches the
 // resident memory across many frames. Runs on whatever DISPLAY names.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A small B-spline evaluator, written apart from the viewer, for checking the
 // shape that the viewer's control net and knots really describe.
 #ifndef QUENDAL_BSPLINE_H

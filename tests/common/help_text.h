@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The help block, byte for byte, as the viewer must write it.
 #ifndef QUENDAL_HELP_TEXT_H
 #define QUENDAL_HELP_TEXT_H

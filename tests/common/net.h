@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The control net as the bowl's construction defines it, worked out here
 // apart from the viewer, with the same rounding of each value to a float.
 #ifndef QUENDAL_NET_H

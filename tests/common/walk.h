@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A walk through viewer states the keys can reach: distances from 15 in to
 // -10, orientations spread over the whole sphere, all in the keys' steps of
 // 5. Each state is reached by calling the key handlers, as a user would.

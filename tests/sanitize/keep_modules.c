@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Preloaded into the sanitized viewer, and linked into sanitized tests that
  * load GL in their own process. The GL driver is unloaded before
  * the leak check runs at exit, which leaves its allocations under "unknown

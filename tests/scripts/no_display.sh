@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Without a display that answers, scripts/run must stop with one plain line
 # that names the ways out, not leave only GLUT's own error.
 set -u

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A recording stand-in for the GL, GLU and GLUT functions the viewer calls.
 // The viewer's sources link against it instead of the real libraries, so a
 // test can run a handler and read back every call it made, in order.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The menu and the keyboard: every entry and key, the redraws they ask for,
 // the help text byte for byte, and the two ways out.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The control net, the drawing of points and mesh, and the shape the net and
 // knots describe, evaluated independently of GLU.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Start-up order, the frame and the projection, read back from the fake.
 #include <gtest/gtest.h>
 

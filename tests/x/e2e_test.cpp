@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real viewer driven by real X input: the right-button menu, the keys,
 // the help text on a pipe and both ways out.
 #include <gtest/gtest.h>

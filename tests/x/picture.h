@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading the viewer's picture: what each pixel shows, and whether the whole
 // picture is the one a given view should give.
 #ifndef QUENDAL_PICTURE_H

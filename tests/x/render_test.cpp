@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real viewer on a real X server: its window and its picture.
 #include <gtest/gtest.h>
 

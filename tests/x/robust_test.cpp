@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real viewer under abuse: a flood of keys, odd command lines, odd window
 // sizes and no display at all.
 #include <gtest/gtest.h>

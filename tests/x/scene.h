@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where the viewer's geometry should land in its window, worked out from the
 // view, the perspective and the bowl's own B-spline, apart from GL.
 #ifndef QUENDAL_SCENE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "xharness.h"
 
 #include <X11/Xutil.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the real viewer on a private Xvfb server and looks at what it shows:
 // starts the server and the program, finds windows, grabs their pixels and
 // sends real input through xdotool.
