@@ -1,12 +1,17 @@
+# SPDX-License-Identifier: MIT
 # Shared by the scripts: install what is missing, and build.
 # shellcheck shell=bash
 
 # Debian's packages that building and running the viewer needs.
 BUILD_PACKAGES="g++ make cmake libgl-dev libglu1-mesa-dev freeglut3-dev libgl1-mesa-dri x11-utils"
+# What building the Debian package needs on top.
+PACKAGE_PACKAGES="build-essential debhelper dpkg-dev"
+# Debian's own judges of a package, and autopkgtest to run its tests.
+PACKAGE_CHECK_PACKAGES="lintian devscripts desktop-file-utils appstream mandoc autopkgtest"
 # What the tests need on top: GoogleTest, a private X server, real input, the
 # static checkers and the tools that build and check the .deb.
 TEST_PACKAGES="libgtest-dev libx11-dev xvfb xauth xdotool clang-tidy cppcheck clang-format
-    dpkg-dev file groff-base desktop-file-utils"
+    groff-base $PACKAGE_PACKAGES $PACKAGE_CHECK_PACKAGES"
 
 # Installs those of the named packages that are not installed yet, so that a
 # second run costs nothing.
@@ -50,4 +55,35 @@ require_display() {
         echo "quendal: no X display${DISPLAY:+ at $DISPLAY}; set DISPLAY to a running X server, or run it under xvfb-run: xvfb-run -s '-screen 0 800x600x24' scripts/run" >&2
         return 1
     fi
+}
+
+# Copies the source tree, without build trees or anything git ignores, into
+# the directory given.
+copy_tree() {
+    local dest=$1
+    if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+        git ls-files -z --cached --others --exclude-standard |
+            tar --null --files-from=- --ignore-failed-read -cf - 2>/dev/null | tar -xf - -C "$dest"
+    else
+        tar --exclude='./build*' --exclude=./dist --exclude=./.git -cf - . | tar -xf - -C "$dest"
+    fi
+}
+
+# Builds the .deb the Debian way, with dpkg-buildpackage and debhelper, in a
+# clean copy of the tree, and prints the path of the .deb left in the
+# directory given.
+build_deb() {
+    local out=$1 work
+    work=$(mktemp -d)
+    mkdir "$work/quendal"
+    copy_tree "$work/quendal"
+    if ! (cd "$work/quendal" && dpkg-buildpackage -us -uc -b) >"$work/build.log" 2>&1; then
+        cat "$work/build.log" >&2
+        rm -rf "$work"
+        return 1
+    fi
+    mkdir -p "$out"
+    cp "$work"/quendal_*.deb "$out"/
+    ls "$out"/quendal_*.deb
+    rm -rf "$work"
 }

@@ -1,42 +1,81 @@
 #!/usr/bin/env bash
-# Builds the .deb from a configured build tree, checks what it holds and what
-# it depends on, unpacks it into a fresh directory and runs the unpacked viewer
-# under Xvfb through the rendering tests. Also checks `cmake --install`.
+# SPDX-License-Identifier: MIT
+# Builds the .deb the Debian way and puts it before Debian's own judges:
+# lintian, hardening-check, desktop-file-validate, appstreamcli and mandoc.
+# Then installs it with apt, runs the viewer from PATH under Xvfb (the
+# rendering tests, and the package's autopkgtest), purges it and checks that
+# nothing of it is left. Also checks `cmake --install`. Needs root, or sudo
+# without a password, for apt.
 set -euo pipefail
 build=$1
 render_tests=$2
+cd "$(dirname "$0")/../.."
+. scripts/lib.sh
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+installed=""
+cleanup() {
+    [ -z "$installed" ] || $sudo apt-get purge -y -qq quendal >/dev/null 2>&1 || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
 fail() { echo "$*" >&2; exit 1; }
 
-cpack --config "$build/CPackConfig.cmake" -B "$work/out" >/dev/null
-deb=$(ls "$work"/out/quendal_*_amd64.deb "$work"/out/quendal_*.deb 2>/dev/null | head -n 1)
-[ -f "$deb" ] || fail "cpack made no .deb"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    sudo="sudo -n"
+    $sudo true 2>/dev/null || fail "installing the package needs root or sudo without a password"
+fi
 
-# Depends is read off the binary's real shared libraries, and apt can meet it.
-depends=$(dpkg-deb -f "$deb" Depends)
-echo "Depends: $depends"
-for lib in libc6 libglut3 libglu1 libopengl0 libglx0; do
-    case $depends in *"$lib"*) ;; *) fail "Depends lacks $lib" ;; esac
-done
-apt-get install --simulate --no-install-recommends "$deb" >/dev/null || fail "apt cannot meet Depends"
+deb=$(build_deb "$work/out" | tail -n 1)
+echo "built $deb"
 
-check_tree() {
-    local root=$1
-    for f in bin/quendal share/man/man1/quendal.1 share/applications/quendal.desktop; do
-        [ -f "$root/$f" ] || fail "missing $f under $root"
-    done
-    [ -x "$root/bin/quendal" ] || fail "$root/bin/quendal is not executable"
-    warnings=$(groff -man -Tutf8 -ww -z "$root/share/man/man1/quendal.1" 2>&1)
-    [ -z "$warnings" ] || fail "man page: $warnings"
-    desktop-file-validate "$root/share/applications/quendal.desktop" || fail "desktop entry"
-}
+lintian --pedantic --display-info --fail-on error,warning,info,pedantic "$deb" 2>/dev/null \
+    >"$work/lintian.txt" || true
+[ ! -s "$work/lintian.txt" ] || fail "lintian: $(cat "$work/lintian.txt")"
 
 dpkg-deb -x "$deb" "$work/root"
+hardening-check "$work/root/usr/bin/quendal" >"$work/hardening.txt" || true
+cat "$work/hardening.txt"
+for feature in "Position Independent Executable" "Read-only relocations" "Immediate binding"; do
+    grep -q "^ $feature: yes" "$work/hardening.txt" || fail "hardening-check: $feature is not yes"
+done
+
+check_tree() {
+    local root=$1 f
+    for f in bin/quendal share/man/man1/quendal.1 share/applications/quendal.desktop \
+        share/metainfo/invalid.quendal.quendal.metainfo.xml \
+        share/icons/hicolor/{48x48,64x64,128x128,256x256}/apps/quendal.png; do
+        [ -f "$root/$f" ] || [ -f "$root/$f.gz" ] || fail "missing $f under $root"
+    done
+    desktop-file-validate "$root/share/applications/quendal.desktop" || fail "desktop entry"
+    # Infos are allowed: the id's domain is the project's .invalid one.
+    appstreamcli validate --no-net --pedantic "$root/share/metainfo/"*.metainfo.xml \
+        >"$work/appstream.txt" 2>&1 || fail "appstream: $(cat "$work/appstream.txt")"
+    ! grep -E '^[EW]:' "$work/appstream.txt" || fail "appstreamcli has errors or warnings"
+}
 check_tree "$work/root/usr"
+lint=$(zcat -f "$work/root/usr/share/man/man1/quendal.1.gz" | mandoc -Tlint 2>&1) || true
+[ -z "$lint" ] || fail "mandoc: $lint"
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 check_tree "$work/prefix"
 
-QUENDAL_VIEWER="$work/root/usr/bin/quendal" "$render_tests" \
-    --gtest_filter='Window.*:Picture.InitialView*'
+# Installed with apt, from PATH.
+installed=yes
+$sudo apt-get install -y -qq "$deb" >/dev/null
+[ "$(command -v quendal)" = /usr/bin/quendal ] || fail "quendal is not on PATH after installing"
+QUENDAL_VIEWER=$(command -v quendal) "$render_tests" --gtest_filter='Window.*:Picture.InitialView*'
+mkdir "$work/src"
+copy_tree "$work/src"
+$sudo autopkgtest --no-built-binaries "$deb" "$work/src" -- null >"$work/autopkgtest.txt" 2>&1 ||
+    fail "autopkgtest: $(tail -n 30 "$work/autopkgtest.txt")"
+grep -qE '^help-and-escape +PASS' "$work/autopkgtest.txt" || fail "autopkgtest did not pass"
+
+$sudo apt-get purge -y -qq quendal >/dev/null
+installed=""
+[ "$(dpkg-query -W -f='${db:Status-Status}' quendal 2>/dev/null || echo not-installed)" = \
+    not-installed ] || fail "quendal is still known to dpkg after purging"
+dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\./, "", $6); print $6 }' >"$work/files.txt"
+while read -r f; do
+    [ ! -e "$f" ] || fail "$f is left after purging"
+done <"$work/files.txt"
 echo "package checked"
