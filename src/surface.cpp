@@ -4,7 +4,6 @@
 
 #include <GL/glut.h>
 
-#include <algorithm>
 #include <cmath>
 
 #include "viewer.h"
@@ -99,18 +98,10 @@ void initSurfaceModel()
     gluNurbsProperty(nearRenderer, GLU_DISPLAY_MODE, GLU_FILL);
 }
 
-static double nearestDepth()
-{
-    double nearest = HUGE_VAL;
-    for (const auto &row : controlPoints)
-        for (const GLfloat *point : row)
-            nearest = std::min(nearest, surfaceDepth(point));
-    return nearest;
-}
-
 static void drawSurface()
 {
-    GLUnurbs *renderer = nearestDepth() < nearSamplingDepth ? nearRenderer : nurbsRenderer;
+    const double nearest = nearestSurfaceDepth(controlPoints[0], netRows * netColumns);
+    GLUnurbs *renderer = nearest < nearSamplingDepth ? nearRenderer : nurbsRenderer;
     gluBeginSurface(renderer);
     gluNurbsSurface(renderer, sKnotCount, sKnots, tKnotCount, tKnots, sStride, tStride,
                     &controlPoints[0][0][0], surfaceOrder, surfaceOrder, GL_MAP2_VERTEX_3);

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 
@@ -101,24 +102,34 @@ void reshapeView(int width, int height)
 static void turn(double v[3], double degrees, int axis)
 {
     const double a = degrees * std::acos(-1.0) / 180.0;
+    const double c = std::cos(a);
+    const double s = std::sin(a);
     // The two coordinates that turn, in the order that makes the angle positive.
     const int first = (axis + 1) % 3;
     const int second = (axis + 2) % 3;
     const double x = v[first];
     const double y = v[second];
-    v[first] = std::cos(a) * x - std::sin(a) * y;
-    v[second] = std::sin(a) * x + std::cos(a) * y;
+    v[first] = c * x - s * y;
+    v[second] = s * x + c * y;
 }
 
-// The turns of displayScene, applied to the point innermost first.
-double surfaceDepth(const float point[3])
+// The eye's line of sight in the surface's own coordinates is displayScene's
+// turns undone, outermost first; a point's depth is the distance less its
+// extent along it. So the turns are worked out once, not once per point.
+double nearestSurfaceDepth(const float (*points)[3], int count)
 {
-    double v[3] = {point[0], point[1], point[2]};
-    turn(v, surfaceTurn, 0);
-    turn(v, rotationZ, 2);
-    turn(v, rotationY, 1);
-    turn(v, rotationX, 0);
-    return viewDistance - v[2];
+    double toEye[3] = {0.0, 0.0, 1.0};
+    turn(toEye, -rotationX, 0);
+    turn(toEye, -rotationY, 1);
+    turn(toEye, -rotationZ, 2);
+    turn(toEye, -surfaceTurn, 0);
+    double nearest = HUGE_VAL;
+    for (int i = 0; i < count; i++) {
+        const double along =
+            toEye[0] * points[i][0] + toEye[1] * points[i][1] + toEye[2] * points[i][2];
+        nearest = std::min(nearest, viewDistance - along);
+    }
+    return nearest;
 }
 
 // A standard descriptor closed at start would go to the next file opened,
