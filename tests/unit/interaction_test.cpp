@@ -159,14 +159,15 @@ TEST_F(Interaction, ValuesAreNeverWrappedOrClamped)
     EXPECT_EQ(fake::count("glutPostRedisplay"), 72 + 8 + 3 + 100);
 }
 
-TEST_F(Interaction, HelpWritesTheWholeBlockAndFlushesIt)
+// That the text leaves the stdio buffer at once is proven end to end, on a
+// pipe: GetCapturedStdout flushes standard output itself.
+TEST_F(Interaction, HelpWritesTheWholeBlock)
 {
     const unsigned char keys[] = {'h', 'H'};
     for (unsigned char key : keys) {
         fake::reset();
         testing::internal::CaptureStdout();
         keyboardHandler(key, 0, 0);
-        // Already out of the stdio buffer: nothing waits for exit.
         const std::string written = testing::internal::GetCapturedStdout();
         EXPECT_EQ(written, std::string(kHelpText)) << "key " << key;
         EXPECT_EQ(fake::names(), std::vector<std::string>{"glutPostRedisplay"});
@@ -189,5 +190,4 @@ TEST_F(Interaction, EscapeAndSalirEndWithStatusZeroAndNoRedraw)
             menuHandler(3);
         },
         testing::ExitedWithCode(0), "^$");
-    EXPECT_EQ(current(), initial);
 }
