@@ -6,8 +6,6 @@
 
 #include <GL/glut.h>
 #include <dlfcn.h>
-#include <fcntl.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -204,23 +202,12 @@ Depths netDepths(const WalkState &s)
     return d;
 }
 
-// An exploding tessellation may never return, or may eat the machine's
-// memory first. A watchdog for those only, ten times a second, names the view
-// when a frame has run for a minute or the process holds 4 GB.
+// An exploding tessellation may never return: the watchdog, for hangs only,
+// names the view.
 char viewInProgress[64];
-volatile std::sig_atomic_t frameTicks;
-void watchdog(int)
+void frameHangs(int)
 {
-    char statm[64] = {};
-    const int fd = open("/proc/self/statm", O_RDONLY);
-    if (fd >= 0 && read(fd, statm, sizeof statm - 1) > 0) {
-        const char *resident = std::strchr(statm, ' ');
-        if (++frameTicks < 600 && (!resident || std::atol(resident) < (4L << 30) / 4096)) {
-            close(fd);
-            return;
-        }
-    }
-    const char message[] = "a frame hung or ran out of memory, at the view ";
+    const char message[] = "a frame hung, at the view ";
     write(STDERR_FILENO, message, sizeof message - 1);
     write(STDERR_FILENO, viewInProgress, std::strlen(viewInProgress));
     _exit(1);
@@ -273,9 +260,7 @@ TEST(RealGl, EveryReachableViewDrawsBoundedWorkAndFarViewsAsGluSamplesThem)
     framePoints(400);
     const long startKb = peakResidentKb();
 
-    std::signal(SIGALRM, watchdog);
-    const itimerval tenthOfASecond = {{0, 100000}, {0, 100000}}, stopped = {};
-    setitimer(ITIMER_REAL, &tenthOfASecond, nullptr);
+    std::signal(SIGALRM, frameHangs);
     long busiest = 0;
     int compared = 0, resized = 0, empty = 0;
     for (const WalkState &s : walkStates(100)) {
@@ -284,11 +269,12 @@ TEST(RealGl, EveryReachableViewDrawsBoundedWorkAndFarViewsAsGluSamplesThem)
                       s.distance, s.rx, s.ry, s.rz);
         SCOPED_TRACE(viewInProgress);
         const Depths d = netDepths(s);
-        frameTicks = 0;
+        alarm(60);
         const long points = framePoints(400);
         if (points > pointBudget) {
             ADD_FAILURE() << points << " points evaluated in a 400 x 400 frame, over the bound of "
                           << pointBudget;
+            alarm(0);
             break;
         }
         busiest = std::max(busiest, points);
@@ -306,11 +292,11 @@ TEST(RealGl, EveryReachableViewDrawsBoundedWorkAndFarViewsAsGluSamplesThem)
             EXPECT_EQ(differingPixels(lastFrame, pathLengthFrame(pathLength)), 0)
                 << "pixels that differ from GLU's own sampling";
         }
+        alarm(0);
     }
-    setitimer(ITIMER_REAL, &stopped, nullptr);
     gluDeleteNurbsRenderer(pathLength);
-    EXPECT_GT(busiest, 0) << "no frame evaluated a point: the count misses GLU's calls";
     EXPECT_LT(peakResidentKb() - startKb, 512 * 1024);
-    EXPECT_TRUE(compared >= 100 && resized >= 100 && empty >= 50)
-        << compared << " views compared, " << resized << " resized, " << empty << " empty";
+    EXPECT_TRUE(busiest > 0 && compared >= 100 && resized >= 100 && empty >= 50)
+        << busiest << " points in the busiest frame; " << compared << " views compared, " << resized
+        << " resized, " << empty << " empty";
 }
