@@ -38,11 +38,11 @@ configure() {
     cmake -S . -B "$tree" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
 }
 
-# Starts a private Xvfb server on a free display, exports DISPLAY, and stops
-# the server when the script exits.
+# Starts a private Xvfb server on a free display, 800 x 600 or the size given
+# (WIDTHxHEIGHT), exports DISPLAY, and stops the server when the script exits.
 start_xvfb() {
     local number
-    exec 3< <(Xvfb -displayfd 1 -screen 0 800x600x24 -nolisten tcp 2>/dev/null)
+    exec 3< <(Xvfb -displayfd 1 -screen 0 "${1:-800x600}x24" -nolisten tcp 2>/dev/null)
     XVFB_PID=$!
     trap 'kill $XVFB_PID 2>/dev/null || true' EXIT
     read -r -t 10 number <&3

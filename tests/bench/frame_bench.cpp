@@ -122,13 +122,20 @@ int main(int argc, char **argv)
 {
     const int samples = argc > 1 ? std::atoi(argv[1]) : 2000;
     const int soak = argc > 2 ? std::atoi(argv[2]) : 10000;
-    // "quick", for runs under callgrind, skips the near views and the walk.
-    const bool quick = argc > 3 && std::strcmp(argv[3], "quick") == 0;
+    // "quick", for runs under callgrind, skips the near views and the walk;
+    // a size such as 1920x1080 opens the window that large instead of 400 x 400.
+    bool quick = false;
+    int width = 400, height = 400;
+    for (int i = 3; i < argc; i++)
+        if (std::strcmp(argv[i], "quick") == 0)
+            quick = true;
+        else
+            std::sscanf(argv[i], "%dx%d", &width, &height);
 
     // The viewer's own start-up, less the event loop.
     glutInit(&argc, argv);
     glutInitWindowPosition(0, 0);
-    glutInitWindowSize(400, 400);
+    glutInitWindowSize(width, height);
     glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
     glutCreateWindow("Morvo: quendal");
     initSurfaceModel();
@@ -137,7 +144,7 @@ int main(int argc, char **argv)
     initMenuAndState();
     for (int i = 0; i < 20; i++)
         glutMainLoopEvent();
-    reshapeView(400, 400);
+    reshapeView(width, height);
 
     for (int i = 0; i < 100; i++)
         frameMs(displayScene);
@@ -221,6 +228,7 @@ int main(int argc, char **argv)
     }
     const long rssAfterWalk = statusKb("VmRSS:");
 
+    std::printf("window %dx%d\n", width, height);
     std::printf("frame_ms_median %.4f\n", median(scene));
     std::printf("bare_frame_ms_median %.4f\n", median(bare));
     std::printf("frame_ratio %.2f\n", median(scene) / median(bare));
