@@ -3,7 +3,11 @@
 // state and ask for a redraw; drawing happens in the display handler.
 #include "interaction.h"
 
+#ifdef __APPLE__
+#include <GLUT/glut.h>
+#else
 #include <GL/glut.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>

@@ -2,7 +2,11 @@
 // The surface model: a quadratic B-spline bowl over a 3 x 24 control net.
 #include "surface.h"
 
+#ifdef __APPLE__
+#include <GLUT/glut.h>
+#else
 #include <GL/glut.h>
+#endif
 
 #include <cmath>
 

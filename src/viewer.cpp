@@ -2,9 +2,15 @@
 // The viewer shell: start-up, the viewer state, each frame and the projection.
 #include "viewer.h"
 
+#ifdef __APPLE__
+#include <GLUT/glut.h>
+#else
 #include <GL/glut.h>
+#endif
+#ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -132,6 +138,9 @@ double nearestSurfaceDepth(const float (*points)[3], int count)
     return nearest;
 }
 
+// Windows needs neither guard: its window system takes no descriptor a
+// closed stream left free, and a vanished reader fails the write, no signal.
+#ifndef _WIN32
 // A standard descriptor closed at start would go to the next file opened,
 // the X connection included, and the help text or a library's warning would
 // then be written into the X protocol. Each closed one gets /dev/null: open
@@ -142,13 +151,16 @@ static void openClosedStandardStreams()
         if (fcntl(fd, F_GETFD) == -1)
             open("/dev/null", O_RDWR);
 }
+#endif
 
 int main(int argc, char **argv)
 {
+#ifndef _WIN32
     openClosedStandardStreams();
     // A reader of the help text that goes away must not take the viewer with
     // it: the failed write is dropped instead.
     std::signal(SIGPIPE, SIG_IGN);
+#endif
     // Position and size come after glutInit so that they win over any
     // geometry given on the command line.
     glutInit(&argc, argv);

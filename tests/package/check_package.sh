@@ -14,7 +14,7 @@ cd "$(dirname "$0")/../.."
 work=$(mktemp -d)
 installed=""
 cleanup() {
-    [ -z "$installed" ] || $sudo apt-get purge -y -qq quendal >/dev/null 2>&1 || true
+    [ -z "$installed" ] || $sudo apt-get -o DPkg::Lock::Timeout=600 purge -y -qq quendal >/dev/null 2>&1 || true
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -61,7 +61,7 @@ check_tree "$work/prefix"
 
 # Installed with apt, from PATH.
 installed=yes
-$sudo apt-get install -y -qq "$deb" >/dev/null
+$sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq "$deb" >/dev/null
 [ "$(command -v quendal)" = /usr/bin/quendal ] || fail "quendal is not on PATH after installing"
 QUENDAL_VIEWER=$(command -v quendal) "$render_tests" --gtest_filter='Window.*:Picture.InitialView*'
 mkdir "$work/src"
@@ -70,7 +70,7 @@ $sudo autopkgtest --no-built-binaries "$deb" "$work/src" -- null >"$work/autopkg
     fail "autopkgtest: $(tail -n 30 "$work/autopkgtest.txt")"
 grep -qE '^help-and-escape +PASS' "$work/autopkgtest.txt" || fail "autopkgtest did not pass"
 
-$sudo apt-get purge -y -qq quendal >/dev/null
+$sudo apt-get -o DPkg::Lock::Timeout=600 purge -y -qq quendal >/dev/null
 installed=""
 [ "$(dpkg-query -W -f='${db:Status-Status}' quendal 2>/dev/null || echo not-installed)" = \
     not-installed ] || fail "quendal is still known to dpkg after purging"

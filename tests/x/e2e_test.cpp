@@ -5,8 +5,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 
 #include "help_text.h"
 #include "picture.h"
@@ -234,3 +236,104 @@ TEST(Streams, ClosedOrVanishedStandardStreamsNeitherHangNorKillTheViewer)
     viewer.closeOutput();
     expectStillServes(viewer, {"h", "h", "H", "Left"});
 }
+
+#ifdef QUENDAL_WINDOWS_ZIP
+namespace {
+
+// A Wine prefix of the test's own, set up by Wine's first start and removed,
+// with every process Wine started in it, at the end.
+struct WinePrefix {
+    std::string dir;
+    WinePrefix()
+    {
+        char name[] = "/tmp/quendal-wine-XXXXXX";
+        dir = mkdtemp(name);
+        setenv("WINEPREFIX", dir.c_str(), 1);
+        setenv("WINEDEBUG", "-all", 1);
+    }
+    ~WinePrefix()
+    {
+        if (std::system("wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1") != 0)
+            ADD_FAILURE() << "wineserver did not stop";
+        xt::run("rm -rf " + dir);
+    }
+};
+
+std::string withoutCarriageReturns(std::string text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); i++)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+            out += text[i];
+    return out;
+}
+
+// How many pixels two pictures of the same size differ in; -1 if the sizes differ.
+int differingPixels(const xt::Image &a, const xt::Image &b)
+{
+    if (a.width != b.width || a.height != b.height)
+        return -1;
+    int differ = 0;
+    for (size_t i = 0; i < a.pixels.size(); i++)
+        differ += a.pixels[i] != b.pixels[i];
+    return differ;
+}
+
+struct Frames {
+    xt::Image start, left, nearer, mesh;
+};
+
+// The same steps on both builds: the first frame, a turn, a step nearer and
+// the mesh switched on.
+Frames takeFrames(xt::Viewer &viewer)
+{
+    Frames f;
+    f.start = viewer.settled();
+    viewer.keys({"Left"});
+    f.left = viewer.settled();
+    viewer.keys({"plus"});
+    f.nearer = viewer.settled();
+    viewer.chooseMenuEntry(entryMesh);
+    f.mesh = viewer.settled();
+    return f;
+}
+
+}  // namespace
+
+TEST(Windows, TheZipsExeUnderWineDrawsAsTheNativeBuildAndServesKeysMenuAndHelp)
+{
+    Frames native;
+    {
+        xt::Viewer viewer;
+        native = takeFrames(viewer);
+    }
+    WinePrefix prefix;
+    xt::run("unzip -q -o '" QUENDAL_WINDOWS_ZIP "' quendal.exe -d " + prefix.dir);
+    xt::Viewer viewer({}, true, false, {}, {"wine", prefix.dir + "/quendal.exe"});
+    const xt::Geometry g = viewer.geometry();
+    EXPECT_EQ(g.width, 400);
+    EXPECT_EQ(g.height, 400);
+
+    viewer.activate();
+    const Frames wine = takeFrames(viewer);
+    EXPECT_EQ(differingPixels(wine.start, native.start), 0) << "the first frame";
+    EXPECT_GT(differingPixels(wine.left, wine.start), 0) << "Left redrew nothing";
+    EXPECT_EQ(differingPixels(wine.left, native.left), 0) << "after Left";
+    EXPECT_GT(differingPixels(wine.nearer, wine.left), 0) << "+ redrew nothing";
+    EXPECT_EQ(differingPixels(wine.nearer, native.nearer), 0) << "after +";
+    View view;
+    view.ry += 5;
+    view.distance -= 5;
+    expectMesh(wine.mesh, view, false);
+    EXPECT_EQ(differingPixels(wine.mesh, native.mesh), 0) << "with the mesh";
+
+    // The C runtime writes text with CRLF line ends.
+    const std::string help = kHelpText;
+    const size_t lines = size_t(std::count(help.begin(), help.end(), '\n'));
+    viewer.keys({"h"});
+    EXPECT_EQ(withoutCarriageReturns(viewer.output(help.size() + lines, 30000)), help);
+
+    viewer.keys({"Escape"});
+    EXPECT_EQ(viewer.waitExit(60000), 0);
+}
+#endif

@@ -41,6 +41,17 @@ void stopServer()
     }
 }
 
+XErrorHandler defaultErrorHandler = nullptr;
+
+// A window listed by XQueryTree may be gone when it is asked about, as Wine's
+// short-lived windows often are; the caller sees the failed request.
+int ignoreVanishedWindows(Display *d, XErrorEvent *e)
+{
+    if (e->error_code == BadWindow)
+        return 0;
+    return defaultErrorHandler(d, e);
+}
+
 // Xvfb picks a free display number itself and writes it to the pipe once it
 // accepts connections, so parallel test processes never collide.
 void startServer()
@@ -70,6 +81,7 @@ void startServer()
     std::string name = ":" + number;
     setenv("DISPLAY", name.c_str(), 1);
     setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
+    defaultErrorHandler = XSetErrorHandler(ignoreVanishedWindows);
     serverDisplay = XOpenDisplay(name.c_str());
     if (!serverDisplay)
         throw std::runtime_error("cannot open the Xvfb display " + name);
@@ -174,7 +186,7 @@ namespace {
 // a pipe whose reading end is returned through it, and the descriptors in
 // `closed` are closed; without a display, the viewer gets no DISPLAY at all.
 pid_t spawn(std::vector<std::string> args, int *out, int *err, bool withDisplay = true,
-            const std::vector<int> &closed = {})
+            const std::vector<int> &closed = {}, std::vector<std::string> command = {})
 {
     display();
     int outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1};
@@ -205,11 +217,15 @@ pid_t spawn(std::vector<std::string> args, int *out, int *err, bool withDisplay 
         const char *binary = std::getenv("QUENDAL_VIEWER");
         if (!binary)
             binary = QUENDAL_BINARY;
-        std::vector<char *> argv = {const_cast<char *>(binary)};
+        if (command.empty())
+            command = {binary};
+        std::vector<char *> argv;
+        for (std::string &a : command)
+            argv.push_back(a.data());
         for (std::string &a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
-        execv(binary, argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     if (out) {
@@ -268,11 +284,14 @@ Ended runToEnd(std::vector<std::string> args, bool withDisplay, int timeoutMs)
 }
 
 Viewer::Viewer(std::vector<std::string> args, bool captureOutput, bool captureErrors,
-               std::vector<int> closed)
+               std::vector<int> closed, std::vector<std::string> command)
 {
+    // Wine sets up a new prefix on its first start, which takes a while.
+    const int windowWaitMs = command.empty() ? 10000 : 300000;
     pid_ = spawn(std::move(args), captureOutput ? &out_ : nullptr, captureErrors ? &err_ : nullptr,
-                 true, closed);
-    if (!waitFor([&] { return (window_ = findWindow(viewerTitle)) != 0 || !running(); }, 10000) ||
+                 true, closed, std::move(command));
+    if (!waitFor([&] { return (window_ = findWindow(viewerTitle)) != 0 || !running(); },
+                 windowWaitMs) ||
         !window_)
         throw std::runtime_error("the viewer's window did not appear");
 }
@@ -374,10 +393,22 @@ void Viewer::chooseMenuEntry(int entry, int x, int y) const
         throw std::runtime_error("the pop-up menu did not open");
     Geometry m = geometryOf(menu);
     const int rowHeight = m.height / menuEntries;
-    run("xdotool mousemove --sync " + std::to_string(m.x + m.width / 2) + " " +
-        std::to_string(m.y + rowHeight * entry + rowHeight / 2) + " click 1");
+    const std::string click = "xdotool mousemove --sync " + std::to_string(m.x + m.width / 2) +
+                              " " + std::to_string(m.y + rowHeight * entry + rowHeight / 2) +
+                              " click 1";
+    run(click);
+    // Under Wine the first click on the menu may only activate it.
+    if (!waitFor([&] { return findWindow(menuTitle) == 0; }, 2000))
+        run(click);
     if (!waitFor([&] { return findWindow(menuTitle) == 0; }, 5000))
         throw std::runtime_error("the pop-up menu did not close");
+}
+
+void Viewer::activate() const
+{
+    Geometry g = geometry();
+    run("xdotool mousemove --sync " + std::to_string(g.x + g.width / 2) + " " +
+        std::to_string(g.y + g.height / 2) + " click 1");
 }
 
 std::string Viewer::output(size_t atLeast, int timeoutMs)

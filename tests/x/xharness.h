@@ -38,9 +38,11 @@ class Viewer {
 public:
     // Starts the program with these extra arguments. Its standard output and
     // standard error can each be a pipe, read by output() and errors(); the
-    // descriptors in `closed` are closed when it starts.
+    // descriptors in `closed` are closed when it starts. `command`, when
+    // given, starts another build instead, such as {"wine", "quendal.exe"}.
     explicit Viewer(std::vector<std::string> args = {}, bool captureOutput = false,
-                    bool captureErrors = false, std::vector<int> closed = {});
+                    bool captureErrors = false, std::vector<int> closed = {},
+                    std::vector<std::string> command = {});
     ~Viewer();
     Viewer(const Viewer &) = delete;
     Viewer &operator=(const Viewer &) = delete;
@@ -56,6 +58,9 @@ public:
     void resize(int width, int height) const;
     // Right-clicks at a window point, then left-clicks the menu's entry.
     void chooseMenuEntry(int entry, int x = 200, int y = 200) const;
+    // Left-clicks the window's middle, which the viewer ignores but Wine
+    // without a window manager needs before the window takes keys.
+    void activate() const;
     // Reads what the program has written so far, waiting up to the timeout
     // for at least `atLeast` bytes.
     std::string output(size_t atLeast, int timeoutMs = 5000);
