@@ -24,11 +24,18 @@ need_packages() {
         fi
     done
     [ ${#missing[@]} -eq 0 ] && return 0
-    local sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
     echo "Installing ${missing[*]}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    apt_get update -qq
+    apt_get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# Runs apt-get as root, through sudo unless root already, without questions.
+# Another apt or dpkg (unattended upgrades, a second script) may hold the lock:
+# wait for it rather than fail.
+apt_get() {
+    local as_root=()
+    [ "$(id -u)" -eq 0 ] || as_root=(sudo)
+    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 "$@"
 }
 
 # Configures a build tree, quickly when nothing changed; -D options may follow.

@@ -14,7 +14,7 @@ cd "$(dirname "$0")/../.."
 work=$(mktemp -d)
 installed=""
 cleanup() {
-    [ -z "$installed" ] || $sudo apt-get purge -y -qq quendal >/dev/null 2>&1 || true
+    [ -z "$installed" ] || apt_get purge -y -qq quendal >/dev/null 2>&1 || true
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -61,16 +61,20 @@ check_tree "$work/prefix"
 
 # Installed with apt, from PATH.
 installed=yes
-$sudo apt-get install -y -qq "$deb" >/dev/null
+apt_get install -y -qq "$deb" >/dev/null
 [ "$(command -v quendal)" = /usr/bin/quendal ] || fail "quendal is not on PATH after installing"
 QUENDAL_VIEWER=$(command -v quendal) "$render_tests" --gtest_filter='Window.*:Picture.InitialView*'
 mkdir "$work/src"
 copy_tree "$work/src"
-$sudo autopkgtest --no-built-binaries "$deb" "$work/src" -- null >"$work/autopkgtest.txt" 2>&1 ||
+# autopkgtest installs the test's Depends with apt itself: it waits for the
+# lock too.
+printf 'DPkg::Lock::Timeout "600";\n' >"$work/apt.conf"
+$sudo env APT_CONFIG="$work/apt.conf" autopkgtest --no-built-binaries "$deb" "$work/src" -- null \
+    >"$work/autopkgtest.txt" 2>&1 ||
     fail "autopkgtest: $(tail -n 30 "$work/autopkgtest.txt")"
 grep -qE '^help-and-escape +PASS' "$work/autopkgtest.txt" || fail "autopkgtest did not pass"
 
-$sudo apt-get purge -y -qq quendal >/dev/null
+apt_get purge -y -qq quendal >/dev/null
 installed=""
 [ "$(dpkg-query -W -f='${db:Status-Status}' quendal 2>/dev/null || echo not-installed)" = \
     not-installed ] || fail "quendal is still known to dpkg after purging"
