@@ -3,7 +3,7 @@
 # shellcheck shell=bash
 
 # Debian's packages that building and running the viewer needs.
-BUILD_PACKAGES="g++ make cmake libgl-dev libglu1-mesa-dev freeglut3-dev libgl1-mesa-dri x11-utils"
+BUILD_PACKAGES="g++ make cmake libgl-dev libglu1-mesa-dev libglut-dev libgl1-mesa-dri x11-utils"
 # What building the Debian package needs on top.
 PACKAGE_PACKAGES="build-essential debhelper dpkg-dev"
 # Debian's own judges of a package, and autopkgtest to run its tests.
