@@ -8,9 +8,14 @@
 
 #include "viewer.h"
 
-enum { netRows = 3, netColumns = 24, pointCoordinates = 3 };
-enum { surfaceOrder = 3, sKnotCount = 6, tKnotCount = 27 };
-enum { sStride = netColumns * pointCoordinates, tStride = pointCoordinates };
+static const int netRows = 3;
+static const int netColumns = 24;
+static const int pointCoordinates = 3;
+static const int surfaceOrder = 3;
+static const int sKnotCount = 6;
+static const int tKnotCount = 27;
+static const int sStride = netColumns * pointCoordinates;
+static const int tStride = pointCoordinates;
 
 // Row 0 is the rim ring, row 1 the inner ring, row 2 the bottom point.
 static GLfloat controlPoints[netRows][netColumns][pointCoordinates];
@@ -73,9 +78,9 @@ static void buildControlNet()
 {
     for (int i = 0; i < sectorCount; i++) {
         setColumn(3 * i, i * angleStep, rimRadius, rimHeight, innerJunctionHeight);
-        setColumn(3 * i + 1, i * angleStep + halfStep, scallopRadius, scallopHeight,
+        setColumn((3 * i) + 1, (i * angleStep) + halfStep, scallopRadius, scallopHeight,
                   innerMiddleHeight);
-        setColumn(3 * i + 2, (i + 1) * angleStep, rimRadius, rimHeight, innerJunctionHeight);
+        setColumn((3 * i) + 2, (i + 1) * angleStep, rimRadius, rimHeight, innerJunctionHeight);
     }
 }
 
