@@ -63,7 +63,8 @@ static void setPoint(int row, int column, float x, float y, float z)
 // Every sine and cosine is taken in double precision.
 static void setColumn(int column, double angle, float rim, float rimY, float innerY)
 {
-    const double a = static_cast<float>(angle);
+    const auto storedAngle = static_cast<float>(angle);
+    const double a = storedAngle;
     setPoint(0, column, static_cast<float>(rim * std::sin(angle)), rimY,
              static_cast<float>(rim * std::cos(a)));
     setPoint(1, column, static_cast<float>(innerRadius * std::sin(a)), innerY,
