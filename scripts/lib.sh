@@ -4,14 +4,16 @@
 
 # Debian's packages that building and running the viewer needs.
 BUILD_PACKAGES="g++ make cmake libgl-dev libglu1-mesa-dev libglut-dev libgl1-mesa-dri x11-utils"
-# What building the Debian package needs on top.
-PACKAGE_PACKAGES="build-essential debhelper dpkg-dev"
+# What building the Debian package needs on top, its build's own tests
+# included.
+PACKAGE_PACKAGES="build-essential debhelper dpkg-dev libgtest-dev libx11-dev xvfb xdotool"
 # Debian's own judges of a package, and autopkgtest to run its tests.
 PACKAGE_CHECK_PACKAGES="lintian devscripts desktop-file-utils appstream mandoc autopkgtest"
-# What the tests need on top: GoogleTest, a private X server, real input, the
-# static checkers and the tools that build and check the .deb.
-TEST_PACKAGES="libgtest-dev libx11-dev xvfb xauth xdotool clang-tidy cppcheck clang-format
-    groff-base $PACKAGE_PACKAGES $PACKAGE_CHECK_PACKAGES"
+# What the tests need on top: the package's (GoogleTest, a private X server,
+# real input), xvfb-run's xauth, the static checkers and the tools that build
+# and check the .deb.
+TEST_PACKAGES="xauth clang-tidy cppcheck clang-format groff-base $PACKAGE_PACKAGES
+    $PACKAGE_CHECK_PACKAGES"
 
 # Installs those of the named packages that are not installed yet, so that a
 # second run costs nothing.
