@@ -78,21 +78,23 @@ copy_tree() {
     fi
 }
 
-# Builds the .deb the Debian way, with dpkg-buildpackage and debhelper, in a
-# clean copy of the tree, and prints the path of the .deb left in the
-# directory given.
+# Builds the source package and the .deb the Debian way, with
+# dpkg-buildpackage and debhelper, in a clean copy of the tree; the build runs
+# the tests that need no root unless DEB_BUILD_OPTIONS says nocheck. Leaves
+# the .dsc, its tarball and the .deb in the directory given, and prints the
+# path of the .deb.
 build_deb() {
     local out=$1 work
     work=$(mktemp -d)
     mkdir "$work/quendal"
     copy_tree "$work/quendal"
-    if ! (cd "$work/quendal" && dpkg-buildpackage -us -uc -b) >"$work/build.log" 2>&1; then
+    if ! (cd "$work/quendal" && dpkg-buildpackage -us -uc) >"$work/build.log" 2>&1; then
         cat "$work/build.log" >&2
         rm -rf "$work"
         return 1
     fi
     mkdir -p "$out"
-    cp "$work"/quendal_*.deb "$out"/
+    cp "$work"/quendal_*.deb "$work"/quendal_*.dsc "$work"/quendal_*.tar.* "$out"/
     ls "$out"/quendal_*.deb
     rm -rf "$work"
 }
