@@ -32,12 +32,18 @@ echo "built $deb"
 lintian --pedantic --display-info --fail-on error,warning,info,pedantic "$deb" 2>/dev/null \
     >"$work/lintian.txt" || true
 [ ! -s "$work/lintian.txt" ] || fail "lintian: $(cat "$work/lintian.txt")"
-# The source package, too. Standards-Version is the newest that Debian 13's
-# lintian knows: an older lintian calls it newer than it knows, and a newer
-# one may call it out of date. Those two tags say which lintian reads it, not
-# what the package is, so they alone are suppressed.
+# The source package, too. These tags say which lintian reads it, not what
+# the package is, so they alone are suppressed:
+# - Standards-Version is the newest that Debian 13's lintian knows: Debian
+#   12's calls it newer than it knows, and a later one may call it out of date.
+# - debhelper compat 13 is the newest level Debian 12's debhelper holds
+#   stable; unstable's lintian calls it old.
+# - unstable's lintian calls Priority: optional and Rules-Requires-Root: no
+#   redundant, as its dpkg assumes both; Debian 12's dpkg does not.
 lintian --pedantic --display-info --fail-on error,warning,info,pedantic \
     --suppress-tags newer-standards-version,out-of-date-standards-version \
+    --suppress-tags package-uses-old-debhelper-compat-version \
+    --suppress-tags redundant-priority-optional-field,redundant-rules-requires-root-no-field \
     "${deb%/*}"/quendal_*.dsc 2>/dev/null >"$work/lintian-source.txt" || true
 [ ! -s "$work/lintian-source.txt" ] || fail "lintian (source): $(cat "$work/lintian-source.txt")"
 
