@@ -3,15 +3,17 @@
 # shellcheck shell=bash
 
 # Debian's packages that building and running the viewer needs.
-BUILD_PACKAGES="g++ make cmake libgl-dev libglu1-mesa-dev freeglut3-dev libgl1-mesa-dri x11-utils"
-# What building the Debian package needs on top.
-PACKAGE_PACKAGES="build-essential debhelper dpkg-dev"
+BUILD_PACKAGES="g++ make cmake libgl-dev libglu1-mesa-dev libglut-dev libgl1-mesa-dri x11-utils"
+# What building the Debian package needs on top, its build's own tests
+# included.
+PACKAGE_PACKAGES="build-essential debhelper dpkg-dev libgtest-dev libx11-dev xvfb xdotool"
 # Debian's own judges of a package, and autopkgtest to run its tests.
 PACKAGE_CHECK_PACKAGES="lintian devscripts desktop-file-utils appstream mandoc autopkgtest"
-# What the tests need on top: GoogleTest, a private X server, real input, the
-# static checkers and the tools that build and check the .deb.
-TEST_PACKAGES="libgtest-dev libx11-dev xvfb xauth xdotool clang-tidy cppcheck clang-format
-    groff-base $PACKAGE_PACKAGES $PACKAGE_CHECK_PACKAGES"
+# What the tests need on top: the package's (GoogleTest, a private X server,
+# real input), xvfb-run's xauth, the static checkers and the tools that build
+# and check the .deb.
+TEST_PACKAGES="xauth clang-tidy cppcheck clang-format groff-base $PACKAGE_PACKAGES
+    $PACKAGE_CHECK_PACKAGES"
 
 # Installs those of the named packages that are not installed yet, so that a
 # second run costs nothing.
@@ -24,11 +26,18 @@ need_packages() {
         fi
     done
     [ ${#missing[@]} -eq 0 ] && return 0
-    local sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
     echo "Installing ${missing[*]}"
-    $sudo apt-get -o DPkg::Lock::Timeout=600 update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    apt_get update -qq
+    apt_get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# Runs apt-get as root, through sudo unless root already, without questions.
+# Another apt or dpkg (unattended upgrades, a second script) may hold the lock:
+# wait for it rather than fail.
+apt_get() {
+    local as_root=()
+    [ "$(id -u)" -eq 0 ] || as_root=(sudo)
+    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 "$@"
 }
 
 # Configures a build tree, quickly when nothing changed; -D options may follow.
@@ -69,21 +78,23 @@ copy_tree() {
     fi
 }
 
-# Builds the .deb the Debian way, with dpkg-buildpackage and debhelper, in a
-# clean copy of the tree, and prints the path of the .deb left in the
-# directory given.
+# Builds the source package and the .deb the Debian way, with
+# dpkg-buildpackage and debhelper, in a clean copy of the tree; the build runs
+# the tests that need no root unless DEB_BUILD_OPTIONS says nocheck. Leaves
+# the .dsc, its tarball and the .deb in the directory given, and prints the
+# path of the .deb.
 build_deb() {
     local out=$1 work
     work=$(mktemp -d)
     mkdir "$work/quendal"
     copy_tree "$work/quendal"
-    if ! (cd "$work/quendal" && dpkg-buildpackage -us -uc -b) >"$work/build.log" 2>&1; then
+    if ! (cd "$work/quendal" && dpkg-buildpackage -us -uc) >"$work/build.log" 2>&1; then
         cat "$work/build.log" >&2
         rm -rf "$work"
         return 1
     fi
     mkdir -p "$out"
-    cp "$work"/quendal_*.deb "$out"/
+    cp "$work"/quendal_*.deb "$work"/quendal_*.dsc "$work"/quendal_*.tar.* "$out"/
     ls "$out"/quendal_*.deb
     rm -rf "$work"
 }

@@ -14,9 +14,12 @@
 
 #include "viewer.h"
 
-enum { menuSurface, menuMesh, menuPoints, menuExit };
+static const int menuSurface = 0;
+static const int menuMesh = 1;
+static const int menuPoints = 2;
+static const int menuExit = 3;
 
-enum { keyEscape = 27 };
+static const unsigned char keyEscape = 27;
 
 static const double step = 5.0;
 
@@ -54,6 +57,8 @@ void menuHandler(int value)
         break;
     case menuExit:
         exit(0);
+    default:
+        break;
     }
     // Something must always be drawn: with mesh and points off, the surface.
     if (showMesh + showPoints == 0)

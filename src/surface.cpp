@@ -12,9 +12,14 @@
 
 #include "viewer.h"
 
-enum { netRows = 3, netColumns = 24, pointCoordinates = 3 };
-enum { surfaceOrder = 3, sKnotCount = 6, tKnotCount = 27 };
-enum { sStride = netColumns * pointCoordinates, tStride = pointCoordinates };
+static const int netRows = 3;
+static const int netColumns = 24;
+static const int pointCoordinates = 3;
+static const int surfaceOrder = 3;
+static const int sKnotCount = 6;
+static const int tKnotCount = 27;
+static const int sStride = netColumns * pointCoordinates;
+static const int tStride = pointCoordinates;
 
 // Row 0 is the rim ring, row 1 the inner ring, row 2 the bottom point.
 static GLfloat controlPoints[netRows][netColumns][pointCoordinates];
@@ -62,7 +67,8 @@ static void setPoint(int row, int column, float x, float y, float z)
 // Every sine and cosine is taken in double precision.
 static void setColumn(int column, double angle, float rim, float rimY, float innerY)
 {
-    const double a = static_cast<float>(angle);
+    const auto storedAngle = static_cast<float>(angle);
+    const double a = storedAngle;
     setPoint(0, column, static_cast<float>(rim * std::sin(angle)), rimY,
              static_cast<float>(rim * std::cos(a)));
     setPoint(1, column, static_cast<float>(innerRadius * std::sin(a)), innerY,
@@ -77,9 +83,9 @@ static void buildControlNet()
 {
     for (int i = 0; i < sectorCount; i++) {
         setColumn(3 * i, i * angleStep, rimRadius, rimHeight, innerJunctionHeight);
-        setColumn(3 * i + 1, i * angleStep + halfStep, scallopRadius, scallopHeight,
+        setColumn((3 * i) + 1, (i * angleStep) + halfStep, scallopRadius, scallopHeight,
                   innerMiddleHeight);
-        setColumn(3 * i + 2, (i + 1) * angleStep, rimRadius, rimHeight, innerJunctionHeight);
+        setColumn((3 * i) + 2, (i + 1) * angleStep, rimRadius, rimHeight, innerJunctionHeight);
     }
 }
 

@@ -115,8 +115,8 @@ static void turn(double v[3], double degrees, int axis)
     const int second = (axis + 2) % 3;
     const double x = v[first];
     const double y = v[second];
-    v[first] = c * x - s * y;
-    v[second] = s * x + c * y;
+    v[first] = (c * x) - (s * y);
+    v[second] = (s * x) + (c * y);
 }
 
 // The eye's line of sight in the surface's own coordinates is displayScene's
@@ -132,7 +132,7 @@ double nearestSurfaceDepth(const float (*points)[3], int count)
     double nearest = HUGE_VAL;
     for (int i = 0; i < count; i++) {
         const double along =
-            toEye[0] * points[i][0] + toEye[1] * points[i][1] + toEye[2] * points[i][2];
+            (toEye[0] * points[i][0]) + (toEye[1] * points[i][1]) + (toEye[2] * points[i][2]);
         nearest = std::min(nearest, viewDistance - along);
     }
     return nearest;
