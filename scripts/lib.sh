@@ -3,10 +3,11 @@
 # shellcheck shell=bash
 
 # Debian's packages that building and running the viewer needs.
-BUILD_PACKAGES="g++ make cmake libgl-dev libglu1-mesa-dev libglut-dev libgl1-mesa-dri x11-utils"
+BUILD_PACKAGES="g++ make cmake libgl-dev libglu1-mesa-dev libglut-dev libx11-dev libgl1-mesa-dri
+    x11-utils"
 # What building the Debian package needs on top, its build's own tests
 # included.
-PACKAGE_PACKAGES="build-essential debhelper dpkg-dev libgtest-dev libx11-dev xvfb xdotool"
+PACKAGE_PACKAGES="build-essential debhelper dpkg-dev libgtest-dev xvfb xdotool"
 # Debian's own judges of a package, and autopkgtest to run its tests.
 PACKAGE_CHECK_PACKAGES="lintian devscripts desktop-file-utils appstream mandoc autopkgtest"
 # What the tests need on top: the package's (GoogleTest, a private X server,

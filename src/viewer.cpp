@@ -11,6 +11,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 #endif
+#ifdef QUENDAL_X11
+#include <GL/glx.h>
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -153,6 +158,24 @@ static void openClosedStandardStreams()
 }
 #endif
 
+#ifdef QUENDAL_X11
+// Desktops match a running window to its desktop entry by WM_CLASS, and
+// name its process by _NET_WM_PID; GLUT sets neither. Its window is the
+// drawable of the context it has just made current.
+static void setWindowOwnerHints()
+{
+    Display *display = glXGetCurrentDisplay();
+    const Window window = glXGetCurrentDrawable();
+    // Instance and class alike, as the desktop entry's StartupWMClass names it.
+    char windowClass[] = "quendal";
+    XClassHint hint = {windowClass, windowClass};
+    XSetClassHint(display, window, &hint);
+    const auto pid = static_cast<unsigned long>(getpid());
+    XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char *>(&pid), 1);
+}
+#endif
+
 int main(int argc, char **argv)
 {
 #ifndef _WIN32
@@ -168,6 +191,9 @@ int main(int argc, char **argv)
     glutInitWindowSize(windowSize, windowSize);
     glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
     glutCreateWindow(windowTitle);
+#ifdef QUENDAL_X11
+    setWindowOwnerHints();
+#endif
     initSurfaceModel();
     glutDisplayFunc(displayScene);
     glutReshapeFunc(reshapeView);

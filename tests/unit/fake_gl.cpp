@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "fake_gl.h"
 
+#include <GL/glx.h>
+#include <X11/Xutil.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -14,6 +17,10 @@ static int rendererObjects[2];
 static int renderersMade;
 
 GLUnurbs *renderer(int which) { return reinterpret_cast<GLUnurbs *>(&rendererObjects[which]); }
+
+static int displayObject;
+
+Display *display() { return reinterpret_cast<Display *>(&displayObject); }
 
 void reset()
 {
@@ -192,5 +199,38 @@ void glutAttachMenu(int button) { record("glutAttachMenu", {double(button)}); }
 void glutMainLoop() { record("glutMainLoop"); }
 void glutSwapBuffers() { record("glutSwapBuffers"); }
 void glutPostRedisplay() { record("glutPostRedisplay"); }
+
+Display *glXGetCurrentDisplay()
+{
+    record("glXGetCurrentDisplay");
+    return fake::display();
+}
+GLXDrawable glXGetCurrentDrawable()
+{
+    record("glXGetCurrentDrawable");
+    return fake::window;
+}
+int XSetClassHint(Display *display, Window window, XClassHint *hint)
+{
+    record("XSetClassHint", {double(window)}, std::string(hint->res_name) + "." + hint->res_class,
+           display);
+    return 1;
+}
+Atom XInternAtom(Display *display, const char *name, Bool onlyIfExists)
+{
+    record("XInternAtom", {double(onlyIfExists)}, name, display);
+    return fake::pidAtom;
+}
+// The values of a 32-bit property reach Xlib as longs.
+int XChangeProperty(Display *display, Window window, Atom property, Atom type, int format, int mode,
+                    const unsigned char *data, int count)
+{
+    std::vector<double> args = {double(window), double(property), double(type), double(format),
+                                double(mode)};
+    for (int i = 0; i < count && format == 32; i++)
+        args.push_back(double(reinterpret_cast<const unsigned long *>(data)[i]));
+    record("XChangeProperty", args, {}, display);
+    return 1;
+}
 
 }  // extern "C"

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Start-up order, the frame and the projection, read back from the fake.
+#include <X11/Xatom.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "fake_gl.h"
 #include "interaction.h"
@@ -74,6 +76,15 @@ TEST(Startup, RunsTheSequenceInOrderAndLeavesTheCommandLineToGlut)
         {"glutInitWindowSize", {400, 400}},
         {"glutInitDisplayMode", {GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH}},
         {"glutCreateWindow", {}, "Morvo: quendal"},
+        {"glXGetCurrentDisplay"},
+        {"glXGetCurrentDrawable"},
+        {"XSetClassHint", {double(fake::window)}, "quendal.quendal", fake::display()},
+        {"XInternAtom", {False}, "_NET_WM_PID", fake::display()},
+        {"XChangeProperty",
+         {double(fake::window), double(fake::pidAtom), XA_CARDINAL, 32, PropModeReplace,
+          double(getpid())},
+         {},
+         fake::display()},
         {"glEnable", {GL_AUTO_NORMAL}},
         {"glEnable", {GL_NORMALIZE}},
         {"gluNewNurbsRenderer"},
