@@ -98,6 +98,10 @@ void initSurfaceModel()
     glEnable(GL_NORMALIZE);
     nurbsRenderer = gluNewNurbsRenderer();
     gluNurbsProperty(nurbsRenderer, GLU_SAMPLING_TOLERANCE, samplingTolerance);
+    // In a large window most of what GLU samples of a near enough view lies
+    // outside it: culling skips each patch, and each piece GLU cuts a patch
+    // into, whose control hull the view cannot show.
+    gluNurbsProperty(nurbsRenderer, GLU_CULLING, GL_TRUE);
     gluNurbsProperty(nurbsRenderer, GLU_DISPLAY_MODE, GLU_FILL);
     // A renderer of its own, because GLU's path-length sampling does not come
     // back on a renderer once it has been switched to domain distance.

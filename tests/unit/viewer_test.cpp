@@ -76,6 +76,7 @@ TEST(Startup, RunsTheSequenceInOrderAndLeavesTheCommandLineToGlut)
         {"glEnable", {GL_NORMALIZE}},
         {"gluNewNurbsRenderer"},
         {"gluNurbsProperty", {GLU_SAMPLING_TOLERANCE, 50}, {}, fake::renderer()},
+        {"gluNurbsProperty", {GLU_CULLING, GL_TRUE}, {}, fake::renderer()},
         {"gluNurbsProperty", {GLU_DISPLAY_MODE, GLU_FILL}, {}, fake::renderer()},
         {"gluNewNurbsRenderer"},
         {"gluNurbsProperty", {GLU_SAMPLING_METHOD, GLU_DOMAIN_DISTANCE}, {}, fake::renderer(1)},
