@@ -59,6 +59,18 @@ std::vector<Call> reshapeCalls(int w, int h, double aspect)
             {"glLoadIdentity"}};
 }
 
+// A frame as GLUT draws it: after the window's first reshape.
+void displayInWindow(int width, int height)
+{
+    initSurfaceModel();
+    fake::reset();
+    reshapeView(width, height);
+    fake::calls.clear();
+    displayScene();
+}
+
+}  // namespace
+
 TEST(Startup, RunsTheSequenceInOrderAndLeavesTheCommandLineToGlut)
 {
     fake::reset();
@@ -117,18 +129,6 @@ TEST(Startup, ViewerStateStartsAtTheInitialView)
     EXPECT_EQ(showMesh, 0);
     EXPECT_EQ(showPoints, 0);
 }
-
-// A frame as GLUT draws it: after the window's first reshape.
-void displayInWindow(int width, int height)
-{
-    initSurfaceModel();
-    fake::reset();
-    reshapeView(width, height);
-    fake::calls.clear();
-    displayScene();
-}
-
-}  // namespace
 
 TEST(Frame, DrawsTheWholeInitialFrameInOrder)
 {
