@@ -17,8 +17,6 @@
 #include <X11/Xutil.h>
 #endif
 
-#include <algorithm>
-#include <cmath>
 #include <csignal>
 
 #include "interaction.h"
@@ -107,40 +105,6 @@ void reshapeView(int width, int height)
     glFrustum(-frustumHalfWidth, frustumHalfWidth, -aspect, aspect, frustumNear, frustumFar);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
-}
-
-// Turns v about axis 0, 1 or 2 (X, Y or Z) the way glRotatef does.
-static void turn(double v[3], double degrees, int axis)
-{
-    const double a = degrees * std::acos(-1.0) / 180.0;
-    const double c = std::cos(a);
-    const double s = std::sin(a);
-    // The two coordinates that turn, in the order that makes the angle positive.
-    const int first = (axis + 1) % 3;
-    const int second = (axis + 2) % 3;
-    const double x = v[first];
-    const double y = v[second];
-    v[first] = (c * x) - (s * y);
-    v[second] = (s * x) + (c * y);
-}
-
-// The eye's line of sight in the surface's own coordinates is displayScene's
-// turns undone, outermost first; a point's depth is the distance less its
-// extent along it. So the turns are worked out once, not once per point.
-double nearestSurfaceDepth(const float (*points)[3], int count)
-{
-    double toEye[3] = {0.0, 0.0, 1.0};
-    turn(toEye, -rotationX, 0);
-    turn(toEye, -rotationY, 1);
-    turn(toEye, -rotationZ, 2);
-    turn(toEye, -surfaceTurn, 0);
-    double nearest = HUGE_VAL;
-    for (int i = 0; i < count; i++) {
-        const double along =
-            (toEye[0] * points[i][0]) + (toEye[1] * points[i][1]) + (toEye[2] * points[i][2]);
-        nearest = std::min(nearest, viewDistance - along);
-    }
-    return nearest;
 }
 
 // Windows needs neither guard: its window system takes no descriptor a
