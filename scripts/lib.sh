@@ -2,7 +2,9 @@
 # Shared by the scripts: install what is missing, and build.
 # shellcheck shell=bash
 
+# The package lists are used by the scripts that source this file.
 # Debian's packages that building and running the viewer needs.
+# shellcheck disable=SC2034
 BUILD_PACKAGES="g++ make cmake libgl-dev libglu1-mesa-dev libglut-dev libgl1-mesa-dri x11-utils"
 # What building the Debian package needs on top, its build's own tests
 # included.
@@ -12,7 +14,8 @@ PACKAGE_CHECK_PACKAGES="lintian devscripts desktop-file-utils appstream mandoc a
 # What the tests need on top: the package's (GoogleTest, a private X server,
 # real input), xvfb-run's xauth, the static checkers and the tools that build
 # and check the .deb.
-TEST_PACKAGES="xauth clang-tidy cppcheck clang-format groff-base $PACKAGE_PACKAGES
+# shellcheck disable=SC2034
+TEST_PACKAGES="xauth clang-tidy cppcheck clang-format shellcheck groff-base $PACKAGE_PACKAGES
     $PACKAGE_CHECK_PACKAGES"
 
 # Installs those of the named packages that are not installed yet, so that a
@@ -40,11 +43,13 @@ apt_get() {
     "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 "$@"
 }
 
-# Configures a build tree, quickly when nothing changed; -D options may follow.
+# Configures the build tree of the preset named (CMakePresets.json: default,
+# in build/, or sanitize, in build-sanitize/), quickly when nothing changed;
+# -D options may follow.
 configure() {
-    local tree=$1
+    local preset=$1
     shift
-    cmake -S . -B "$tree" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake --preset "$preset" "$@" >/dev/null
 }
 
 # Starts a private Xvfb server on a free display, 800 x 600 or the size given
