@@ -14,7 +14,8 @@ render_tests=$2
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+partial=""
+trap 'rm -rf "$work" ${partial:+"$partial"}' EXIT
 fail() { echo "$*" >&2; exit 1; }
 
 # Runs a judge, and fails with its own words if it cannot run or finds
@@ -109,11 +110,14 @@ if [ ! -f "$tarball" ]; then
         aptopts+=(--aptopt="$option")
     done < <(dated_archive_options)
     # The package lists stay in the root, for apt to install the .deb from.
-    # mmdebstrap writes a tarball to a name that ends in .tar.
+    # mmdebstrap writes a tarball to a name that ends in .tar; it is renamed
+    # only once whole.
+    partial=${tarball%.tar}.partial.tar
     mmdebstrap --quiet --variant=apt --skip=cleanup/apt/lists --include="$packages" \
-        "${aptopts[@]}" "$suite" "$work/testbed.tar" "$uri" </dev/null >"$work/mmdebstrap.txt" 2>&1 ||
+        "${aptopts[@]}" "$suite" "$partial" "$uri" </dev/null >"$work/mmdebstrap.txt" 2>&1 ||
         fail "mmdebstrap could not make the testbed: $(tail -n 20 "$work/mmdebstrap.txt")"
-    mv "$work/testbed.tar" "$tarball"
+    mv "$partial" "$tarball"
+    partial=""
 fi
 exec 9>&-
 
