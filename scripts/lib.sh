@@ -60,13 +60,14 @@ apt_get() {
 need_subids() {
     local user file start new
     user=$(id -un)
+    # One free range, above every range given, for both files.
+    start=$(cat /etc/subuid /etc/subgid 2>/dev/null |
+        awk -F: 'BEGIN { top = 100000 } $2 + $3 > top { top = $2 + $3 } END { print top }')
     for file in /etc/subuid /etc/subgid; do
         if [ "$(head -n 1 "$file" 2>/dev/null | cut -d: -f1)" = "$user" ] ||
             { [ "$user" != root ] && grep -q "^$user:" "$file" 2>/dev/null; }; then
             continue
         fi
-        start=$(cat /etc/subuid /etc/subgid 2>/dev/null |
-            awk -F: 'BEGIN { top = 100000 } $2 + $3 > top { top = $2 + $3 } END { print top }')
         echo "Giving $user the subordinate ids $start-$((start + 65535)) in $file"
         new=$(mktemp)
         { echo "$user:$start:65536"; cat "$file" 2>/dev/null || true; } >"$new"

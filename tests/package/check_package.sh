@@ -113,7 +113,7 @@ if [ ! -f "$tarball" ]; then
     # mmdebstrap writes a tarball to a name that ends in .tar; it is renamed
     # only once whole.
     partial=${tarball%.tar}.partial.tar
-    mmdebstrap --quiet --variant=apt --skip=cleanup/apt/lists --include="$packages" \
+    mmdebstrap --variant=apt --skip=cleanup/apt/lists --include="$packages" \
         "${aptopts[@]}" "$suite" "$partial" "$uri" </dev/null >"$work/mmdebstrap.txt" 2>&1 ||
         fail "mmdebstrap could not make the testbed: $(tail -n 20 "$work/mmdebstrap.txt")"
     mv "$partial" "$tarball"
