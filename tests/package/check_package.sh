@@ -85,6 +85,20 @@ judge mandoc mandoc -Tlint "$work/quendal.1"
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 check_tree "$work/prefix"
 
+# Runs a command with only the three standard descriptors open. mmdebstrap
+# hands apt's hooks a descriptor of its own, numbered after whatever else is
+# open (ctest leaves several), and Debian 13's dash cannot name one past 9.
+without_extra_fds() {
+    (
+        local fd
+        for fd in /proc/"$BASHPID"/fd/*; do
+            fd=${fd##*/}
+            [ "$fd" -le 2 ] || eval "exec $fd>&-"
+        done
+        exec "$@"
+    )
+}
+
 # The testbed: a minimal root of this machine's release with the package's
 # and the tests' dependencies, so that installing needs no download. It is
 # made once per release and list of packages, under a lock, and kept.
@@ -113,7 +127,7 @@ if [ ! -f "$tarball" ]; then
     # mmdebstrap writes a tarball to a name that ends in .tar; it is renamed
     # only once whole.
     partial=${tarball%.tar}.partial.tar
-    mmdebstrap --variant=apt --skip=cleanup/apt/lists --include="$packages" \
+    without_extra_fds mmdebstrap --variant=apt --skip=cleanup/apt/lists --include="$packages" \
         "${aptopts[@]}" "$suite" "$partial" "$uri" </dev/null >"$work/mmdebstrap.txt" 2>&1 ||
         fail "mmdebstrap could not make the testbed: $(tail -n 20 "$work/mmdebstrap.txt")"
     mv "$partial" "$tarball"
