@@ -3,7 +3,7 @@
 # Without a display that answers, scripts/run must stop with one plain line
 # that names the ways out, not leave only GLUT's own error.
 set -u
-cd "$(dirname "$0")/../.."
+cd "$(dirname "$0")/../.." || exit 1
 for display in "" ":7777"; do
     out=$(DISPLAY=$display bash -c '. scripts/lib.sh && require_display' 2>&1)
     status=$?
