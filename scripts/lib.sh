@@ -2,17 +2,24 @@
 # Shared by the scripts: install what is missing, and build.
 # shellcheck shell=bash
 
+# The package lists are used by the scripts that source this file.
 # Debian's packages that building and running the viewer needs.
-BUILD_PACKAGES="g++ make cmake libgl-dev libglu1-mesa-dev libglut-dev libgl1-mesa-dri x11-utils"
+# shellcheck disable=SC2034
+BUILD_PACKAGES="g++ make cmake libgl-dev libglu1-mesa-dev libglut-dev libx11-dev libgl1-mesa-dri
+    x11-utils"
 # What building the Debian package needs on top, its build's own tests
 # included.
-PACKAGE_PACKAGES="build-essential debhelper dpkg-dev libgtest-dev libx11-dev xvfb xdotool"
-# Debian's own judges of a package, and autopkgtest to run its tests.
-PACKAGE_CHECK_PACKAGES="lintian devscripts desktop-file-utils appstream mandoc autopkgtest"
+PACKAGE_PACKAGES="build-essential debhelper dpkg-dev libgtest-dev xvfb xdotool"
+# Debian's own judges of a package; autopkgtest to run its tests in a
+# throwaway testbed, which mmdebstrap makes and uidmap lets a normal user
+# enter.
+PACKAGE_CHECK_PACKAGES="lintian devscripts desktop-file-utils appstream mandoc autopkgtest
+    mmdebstrap uidmap"
 # What the tests need on top: the package's (GoogleTest, a private X server,
 # real input), xvfb-run's xauth, the static checkers and the tools that build
 # and check the .deb.
-TEST_PACKAGES="xauth clang-tidy cppcheck clang-format groff-base $PACKAGE_PACKAGES
+# shellcheck disable=SC2034
+TEST_PACKAGES="xauth clang-tidy cppcheck clang-format shellcheck groff-base $PACKAGE_PACKAGES
     $PACKAGE_CHECK_PACKAGES"
 
 # Installs those of the named packages that are not installed yet, so that a
@@ -31,20 +38,83 @@ need_packages() {
     apt_get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# Runs apt-get as root, through sudo unless root already, without questions.
-# Another apt or dpkg (unattended upgrades, a second script) may hold the lock:
-# wait for it rather than fail.
-apt_get() {
-    local as_root=()
-    [ "$(id -u)" -eq 0 ] || as_root=(sudo)
-    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 "$@"
+# Runs a command as root, through sudo (which may ask for a password) unless
+# root already.
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then
+        "$@"
+    else
+        sudo -- "$@"
+    fi
 }
 
-# Configures a build tree, quickly when nothing changed; -D options may follow.
+# Runs apt-get as root without questions. Another apt or dpkg (unattended
+# upgrades, a second script) may hold the lock: wait for it rather than fail.
+apt_get() {
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 "$@"
+}
+
+# Gives the user subordinate ids, once, unless they have them: the package's
+# testbed is a user namespace, which maps them. The entry goes first, because
+# util-linux 2.38's unshare --map-auto takes root's range from the first
+# named entry, whoever it names.
+need_subids() {
+    local user file start new
+    user=$(id -un)
+    # One free range, above every range given, for both files.
+    start=$(cat /etc/subuid /etc/subgid 2>/dev/null |
+        awk -F: 'BEGIN { top = 100000 } $2 + $3 > top { top = $2 + $3 } END { print top }')
+    for file in /etc/subuid /etc/subgid; do
+        if [ "$(head -n 1 "$file" 2>/dev/null | cut -d: -f1)" = "$user" ] ||
+            { [ "$user" != root ] && grep -q "^$user:" "$file" 2>/dev/null; }; then
+            continue
+        fi
+        echo "Giving $user the subordinate ids $start-$((start + 65535)) in $file"
+        new=$(mktemp)
+        { echo "$user:$start:65536"; cat "$file" 2>/dev/null || true; } >"$new"
+        as_root install -m 0644 "$new" "$file"
+        rm -f "$new"
+    done
+}
+
+# The Debian release this machine runs, as its archive names it.
+debian_suite() {
+    if grep -q sid /etc/debian_version 2>/dev/null; then
+        echo sid
+    else
+        sed -n 's/^VERSION_CODENAME=//p' /etc/os-release
+    fi
+}
+
+# The Debian archive this machine's apt is configured with (the source that
+# serves its own release), or QUENDAL_ARCHIVE.
+archive_uri() {
+    local codename uri
+    codename=$(sed -n 's/^VERSION_CODENAME=//p' /etc/os-release)
+    uri=$(awk -v want="$codename" '
+        /^URIs:/ { uri = $2 }
+        /^Suites:/ { for (i = 2; i <= NF; i++) if ($i == want && uri != "") { print uri; exit } }
+        /^$/ { uri = "" }' /etc/apt/sources.list.d/*.sources 2>/dev/null || true)
+    if [ -z "$uri" ]; then
+        uri=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
+            awk -v want="$codename" '$1 == "deb" { sub(/\[[^]]*\] */, ""); if ($3 == want) { print $2; exit } }')
+    fi
+    echo "${QUENDAL_ARCHIVE:-$uri}"
+}
+
+# This machine's apt settings for a dated archive, one per line, which a new
+# root needs too.
+dated_archive_options() {
+    apt-config dump | grep -E '^Acquire::Check-(Valid-Until|Date) ' || true
+}
+
+# Configures the build tree of the preset named (CMakePresets.json: default,
+# in build/, or sanitize, in build-sanitize/), quickly when nothing changed;
+# -D options may follow.
 configure() {
-    local tree=$1
+    local preset=$1
     shift
-    cmake -S . -B "$tree" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake --preset "$preset" "$@" >/dev/null
 }
 
 # Starts a private Xvfb server on a free display, 800 x 600 or the size given

@@ -8,6 +8,7 @@
 #include <GL/glut.h>
 #endif
 
+#include <algorithm>
 #include <cmath>
 
 #include "viewer.h"
@@ -47,10 +48,10 @@ static const GLfloat bottomPoint[pointCoordinates] = {0.0f, -3.0f, 0.0f};
 static const GLfloat samplingTolerance = 50.0f;
 // GLU's path-length sampling projects the control points, so one near or
 // behind the eye plane makes the work explode. While any control point is
-// nearer than the near plane (5) plus a margin, nearRenderer samples at fixed
+// nearer than the near plane plus this margin, nearRenderer samples at fixed
 // parametric steps instead: some 0.2 model units along s and along t, about 40
 // pixels at the near plane, and patches outside the view are culled.
-static const double nearSamplingDepth = 5.5;
+static const GLfloat nearSamplingMargin = 0.5f;
 static const GLfloat nearSStep = 32.0f;
 static const GLfloat nearTStep = 10.0f;
 static const GLfloat controlPointSize = 5.0f;
@@ -97,6 +98,10 @@ void initSurfaceModel()
     glEnable(GL_NORMALIZE);
     nurbsRenderer = gluNewNurbsRenderer();
     gluNurbsProperty(nurbsRenderer, GLU_SAMPLING_TOLERANCE, samplingTolerance);
+    // In a large window most of what GLU samples of a near enough view lies
+    // outside it: culling skips each patch, and each piece GLU cuts a patch
+    // into, whose control hull the view cannot show.
+    gluNurbsProperty(nurbsRenderer, GLU_CULLING, GL_TRUE);
     gluNurbsProperty(nurbsRenderer, GLU_DISPLAY_MODE, GLU_FILL);
     // A renderer of its own, because GLU's path-length sampling does not come
     // back on a renderer once it has been switched to domain distance.
@@ -108,10 +113,39 @@ void initSurfaceModel()
     gluNurbsProperty(nearRenderer, GLU_DISPLAY_MODE, GLU_FILL);
 }
 
+static const int matrixSize = 16;
+
+// The near plane's distance, read back from the frustum GL projects with:
+// its depth terms are -(f + n) / (f - n) and -2 f n / (f - n). A projection
+// without perspective, such as the identity a refused frustum leaves, has no
+// eye plane for the net to come near.
+static GLfloat nearPlaneDistance()
+{
+    GLfloat p[matrixSize];
+    glGetFloatv(GL_PROJECTION_MATRIX, p);
+    if (p[11] == 0.0f)
+        return -HUGE_VALF;
+    return p[14] / (p[10] - 1.0f);
+}
+
+// How far in front of the eye the nearest control point lies, under the
+// modelview matrix the surface is drawn with.
+static GLfloat nearestControlPointDepth()
+{
+    GLfloat m[matrixSize];
+    glGetFloatv(GL_MODELVIEW_MATRIX, m);
+    GLfloat nearest = HUGE_VALF;
+    for (const auto &row : controlPoints)
+        for (const GLfloat *p : row)
+            nearest = std::min(nearest, -((m[2] * p[0]) + (m[6] * p[1]) + (m[10] * p[2]) + m[14]));
+    return nearest;
+}
+
 static void drawSurface()
 {
-    const double nearest = nearestSurfaceDepth(controlPoints[0], netRows * netColumns);
-    GLUnurbs *renderer = nearest < nearSamplingDepth ? nearRenderer : nurbsRenderer;
+    const GLfloat nearest = nearestControlPointDepth();
+    const GLfloat nearPlane = nearPlaneDistance();
+    GLUnurbs *renderer = nearest < nearPlane + nearSamplingMargin ? nearRenderer : nurbsRenderer;
     gluBeginSurface(renderer);
     gluNurbsSurface(renderer, sKnotCount, sKnots, tKnotCount, tKnots, sStride, tStride,
                     &controlPoints[0][0][0], surfaceOrder, surfaceOrder, GL_MAP2_VERTEX_3);

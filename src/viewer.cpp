@@ -11,9 +11,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 #endif
+#ifdef QUENDAL_X11
+#include <GL/glx.h>
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+#endif
 
-#include <algorithm>
-#include <cmath>
 #include <csignal>
 
 #include "interaction.h"
@@ -104,40 +107,6 @@ void reshapeView(int width, int height)
     glLoadIdentity();
 }
 
-// Turns v about axis 0, 1 or 2 (X, Y or Z) the way glRotatef does.
-static void turn(double v[3], double degrees, int axis)
-{
-    const double a = degrees * std::acos(-1.0) / 180.0;
-    const double c = std::cos(a);
-    const double s = std::sin(a);
-    // The two coordinates that turn, in the order that makes the angle positive.
-    const int first = (axis + 1) % 3;
-    const int second = (axis + 2) % 3;
-    const double x = v[first];
-    const double y = v[second];
-    v[first] = (c * x) - (s * y);
-    v[second] = (s * x) + (c * y);
-}
-
-// The eye's line of sight in the surface's own coordinates is displayScene's
-// turns undone, outermost first; a point's depth is the distance less its
-// extent along it. So the turns are worked out once, not once per point.
-double nearestSurfaceDepth(const float (*points)[3], int count)
-{
-    double toEye[3] = {0.0, 0.0, 1.0};
-    turn(toEye, -rotationX, 0);
-    turn(toEye, -rotationY, 1);
-    turn(toEye, -rotationZ, 2);
-    turn(toEye, -surfaceTurn, 0);
-    double nearest = HUGE_VAL;
-    for (int i = 0; i < count; i++) {
-        const double along =
-            (toEye[0] * points[i][0]) + (toEye[1] * points[i][1]) + (toEye[2] * points[i][2]);
-        nearest = std::min(nearest, viewDistance - along);
-    }
-    return nearest;
-}
-
 // Windows needs neither guard: its window system takes no descriptor a
 // closed stream left free, and a vanished reader fails the write, no signal.
 #ifndef _WIN32
@@ -150,6 +119,24 @@ static void openClosedStandardStreams()
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++)
         if (fcntl(fd, F_GETFD) == -1)
             open("/dev/null", O_RDWR);
+}
+#endif
+
+#ifdef QUENDAL_X11
+// Desktops match a running window to its desktop entry by WM_CLASS, and
+// name its process by _NET_WM_PID; GLUT sets neither. Its window is the
+// drawable of the context it has just made current.
+static void setWindowOwnerHints()
+{
+    Display *display = glXGetCurrentDisplay();
+    const Window window = glXGetCurrentDrawable();
+    // Instance and class alike, as the desktop entry's StartupWMClass names it.
+    char windowClass[] = "quendal";
+    XClassHint hint = {windowClass, windowClass};
+    XSetClassHint(display, window, &hint);
+    const auto pid = static_cast<unsigned long>(getpid());
+    XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char *>(&pid), 1);
 }
 #endif
 
@@ -168,6 +155,9 @@ int main(int argc, char **argv)
     glutInitWindowSize(windowSize, windowSize);
     glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
     glutCreateWindow(windowTitle);
+#ifdef QUENDAL_X11
+    setWindowOwnerHints();
+#endif
     initSurfaceModel();
     glutDisplayFunc(displayScene);
     glutReshapeFunc(reshapeView);

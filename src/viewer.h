@@ -20,9 +20,4 @@ void displayScene();
 void reshapeView(int width, int height);
 void drawAxes(float length);
 
-// How far in front of the eye the nearest of the given points of the surface
-// model lies, placed as displayScene places the surface for the current
-// viewer state.
-double nearestSurfaceDepth(const float (*points)[3], int count);
-
 #endif

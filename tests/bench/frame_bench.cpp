@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 // Times the viewer's own frame against a bare clear-and-swap frame in the
 // same process and run, counts heap allocations per frame, and watches the
-// resident memory across many frames. Runs on whatever DISPLAY names.
+// resident memory across many frames. Over a walk of views it counts the
+// points GLU evaluates, and sets the busiest far views against a minimal
+// program that makes the same calls without culling. Runs on whatever
+// DISPLAY names.
 #include <GL/freeglut.h>
 #include <dlfcn.h>
 
@@ -10,8 +13,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "net.h"
 #include "surface.h"
 #include "viewer.h"
 #include "walk.h"
@@ -80,7 +85,85 @@ extern "C" void gluEndSurface(GLUnurbs *nurb)
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
+// GLU evaluates every point it draws through one of these two; the stand-ins
+// count them and hand over.
+static long evaluatedPoints;
+extern "C" void glEvalCoord2f(GLfloat u, GLfloat v)
+{
+    using Real = void (*)(GLfloat, GLfloat);
+    static Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "glEvalCoord2f"));
+    evaluatedPoints++;
+    real(u, v);
+}
+extern "C" void glEvalMesh2(GLenum mode, GLint i1, GLint i2, GLint j1, GLint j2)
+{
+    using Real = void (*)(GLenum, GLint, GLint, GLint, GLint);
+    static Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "glEvalMesh2"));
+    evaluatedPoints += long(i2 - i1 + 1) * (j2 - j1 + 1);
+    real(mode, i1, i2, j1, j2);
+}
+
+// The renderer the last surface was drawn with.
+static GLUnurbs *lastRenderer;
+extern "C" void gluBeginSurface(GLUnurbs *nurb)
+{
+    using Real = void (*)(GLUnurbs *);
+    static Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "gluBeginSurface"));
+    lastRenderer = nurb;
+    real(nurb);
+}
+
+// While captureFrames is set, each frame is read back whole just before its
+// swap, outside the timed frames only.
+static bool captureFrames;
+static std::vector<unsigned char> capturedFrame;
+extern "C" void glutSwapBuffers()
+{
+    using Real = void (*)();
+    static Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "glutSwapBuffers"));
+    if (captureFrames) {
+        GLint viewport[4];
+        glGetIntegerv(GL_VIEWPORT, viewport);
+        capturedFrame.resize(size_t(viewport[2]) * viewport[3] * 3);
+        glReadBuffer(GL_BACK);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glReadPixels(0, 0, viewport[2], viewport[3], GL_RGB, GL_UNSIGNED_BYTE,
+                     capturedFrame.data());
+    }
+    real();
+}
+
 namespace {
+
+// The frame of a minimal program: the viewer's calls in the viewer's order,
+// drawn with GLU's path-length sampling and no culling.
+GLUnurbs *unculledRenderer;
+void unculledFrame()
+{
+    static std::vector<float> net = expectedNet(), sKnots = expectedSKnots(),
+                              tKnots = expectedTKnots();
+    static const GLfloat diffuse[] = {0.2f, 0.9f, 1.0f, 1.0f},
+                         specular[] = {0.5f, 1.0f, 1.0f, 1.0f}, shininess[] = {100.0f};
+    glPushMatrix();
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glMaterialfv(GL_FRONT, GL_DIFFUSE, diffuse);
+    glMaterialfv(GL_FRONT, GL_SPECULAR, specular);
+    glMaterialfv(GL_FRONT, GL_SHININESS, shininess);
+    glTranslatef(0, 0, -viewDistance);
+    glRotatef(rotationX, 1, 0, 0);
+    glRotatef(rotationY, 0, 1, 0);
+    glRotatef(rotationZ, 0, 0, 1);
+    drawAxes(30);
+    glRotatef(180, 1, 0, 0);
+    gluBeginSurface(unculledRenderer);
+    gluNurbsSurface(unculledRenderer, 6, sKnots.data(), 27, tKnots.data(), 72, 3, net.data(), 3, 3,
+                    GL_MAP2_VERTEX_3);
+    gluEndSurface(unculledRenderer);
+    glPopMatrix();
+    glFlush();
+    glutSwapBuffers();
+}
 
 long statusKb(const char *field)
 {
@@ -116,6 +199,54 @@ double median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
+// The points a frame evaluates, and the frame itself, read back.
+long capturedPoints(void (*frame)(), std::vector<unsigned char> &picture)
+{
+    evaluatedPoints = 0;
+    captureFrames = true;
+    frameMs(frame);
+    captureFrames = false;
+    picture = capturedFrame;
+    return evaluatedPoints;
+}
+
+long differingPixels(const std::vector<unsigned char> &a, const std::vector<unsigned char> &b)
+{
+    long n = 0;
+    for (size_t i = 0; i < a.size(); i += 3)
+        n += a[i] != b[i] || a[i + 1] != b[i + 1] || a[i + 2] != b[i + 2];
+    return n;
+}
+
+// Medians of frames strictly alternating between the viewer and the minimal
+// program, at the given view.
+struct Alternating {
+    double ms, unculledMs;
+};
+
+Alternating alternatingFrames(const WalkState &s)
+{
+    const int pairs = 61;
+    walkTo(s);
+    std::vector<double> viewer, unculled;
+    for (int i = 0; i < pairs; i++) {
+        viewer.push_back(frameMs(displayScene));
+        unculled.push_back(frameMs(unculledFrame));
+    }
+    return {median(viewer), median(unculled)};
+}
+
+struct ViewPoints {
+    WalkState view;
+    long points, unculledPoints;
+};
+
+void printView(const char *name, const WalkState &s, long points)
+{
+    std::printf("%s %ld (distance %d, angles %d %d %d)\n", name, points, s.distance, s.rx, s.ry,
+                s.rz);
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -148,6 +279,14 @@ int main(int argc, char **argv)
 
     for (int i = 0; i < 100; i++)
         frameMs(displayScene);
+    unculledRenderer = gluNewNurbsRenderer();
+    gluNurbsProperty(unculledRenderer, GLU_SAMPLING_TOLERANCE, 50);
+    gluNurbsProperty(unculledRenderer, GLU_DISPLAY_MODE, GLU_FILL);
+    // The initial view is far: the renderer it draws with is the far one.
+    std::vector<unsigned char> picture, unculledPicture;
+    const WalkState firstView = {int(viewDistance), int(rotationX), int(rotationY), int(rotationZ)};
+    const long firstViewPoints = capturedPoints(displayScene, picture);
+    GLUnurbs *const farRenderer = lastRenderer;
 
     // Interleaved, so that both kinds of frame see the same machine.
     std::vector<double> scene, bare;
@@ -210,12 +349,16 @@ int main(int argc, char **argv)
     viewDistance = 40.0f;
 
     // The slowest frame over a walk of reachable views, each the median of
-    // three, against the initial view's frame.
+    // three, against the initial view's frame. Each far view is also drawn
+    // by the minimal program, its points counted and its picture compared.
     double slowestMs = 0;
     WalkState slowest = {};
     std::vector<WalkState> walk;
     if (!quick)
         walk = walkStates(300);
+    std::vector<ViewPoints> farViews;
+    ViewPoints busiestNear = {};
+    long differingFarViews = 0;
     for (const WalkState &s : walk) {
         walkTo(s);
         std::vector<double> ms;
@@ -225,8 +368,38 @@ int main(int argc, char **argv)
             slowestMs = median(ms);
             slowest = s;
         }
+        const long points = capturedPoints(displayScene, picture);
+        if (lastRenderer != farRenderer) {
+            if (points > busiestNear.points)
+                busiestNear = {s, points, 0};
+            continue;
+        }
+        farViews.push_back({s, points, capturedPoints(unculledFrame, unculledPicture)});
+        differingFarViews += differingPixels(picture, unculledPicture) > 0;
     }
     const long rssAfterWalk = statusKb("VmRSS:");
+
+    // The far views where the minimal program evaluates the most points, each
+    // timed in frames strictly alternating between the viewer and it.
+    const size_t busiestCount = std::min<size_t>(3, farViews.size());
+    std::partial_sort(farViews.begin(), farViews.begin() + busiestCount, farViews.end(),
+                      [](const ViewPoints &a, const ViewPoints &b) {
+                          return a.unculledPoints > b.unculledPoints;
+                      });
+    std::vector<Alternating> busiestMs;
+    for (size_t k = 0; k < busiestCount; k++)
+        busiestMs.push_back(alternatingFrames(farViews[k].view));
+    // The initial view again, where culling has next to nothing to skip.
+    Alternating firstViewMs = {};
+    long firstViewUnculledPoints = 0;
+    if (!walk.empty()) {
+        firstViewMs = alternatingFrames(firstView);
+        firstViewUnculledPoints = capturedPoints(unculledFrame, unculledPicture);
+    }
+    ViewPoints busiestFar = {};
+    for (const ViewPoints &v : farViews)
+        if (v.points > busiestFar.points)
+            busiestFar = v;
 
     std::printf("window %dx%d\n", width, height);
     std::printf("frame_ms_median %.4f\n", median(scene));
@@ -244,6 +417,32 @@ int main(int argc, char **argv)
     std::printf("walk_slowest_frame_ms %.2f (distance %d, angles %d %d %d)\n", slowestMs,
                 slowest.distance, slowest.rx, slowest.ry, slowest.rz);
     std::printf("walk_slowest_to_initial_frame_ratio %.1f\n", slowestMs / median(scene));
+    printView("points_first_view", firstView, firstViewPoints);
+    if (!walk.empty()) {
+        printView("points_busiest_far_view", busiestFar.view, busiestFar.points);
+        printView("points_busiest_near_view", busiestNear.view, busiestNear.points);
+        std::printf("far_views %zu\n", farViews.size());
+        std::printf("far_views_differing_from_unculled %ld\n", differingFarViews);
+        std::printf("first_view_unculled_points %ld\n", firstViewUnculledPoints);
+        std::printf("first_view_frame_ms %.2f\n", firstViewMs.ms);
+        std::printf("first_view_unculled_frame_ms %.2f\n", firstViewMs.unculledMs);
+        std::printf("first_view_frame_ratio %.2f\n", firstViewMs.ms / firstViewMs.unculledMs);
+    }
+    double worstRatio = 0;
+    for (size_t k = 0; k < busiestCount; k++) {
+        const ViewPoints &v = farViews[k];
+        const double ratio = busiestMs[k].ms / busiestMs[k].unculledMs;
+        worstRatio = std::max(worstRatio, ratio);
+        printView(("busiest_far_view_" + std::to_string(k + 1) + "_points").c_str(), v.view,
+                  v.points);
+        std::printf("busiest_far_view_%zu_unculled_points %ld\n", k + 1, v.unculledPoints);
+        std::printf("busiest_far_view_%zu_frame_ms %.2f\n", k + 1, busiestMs[k].ms);
+        std::printf("busiest_far_view_%zu_unculled_frame_ms %.2f\n", k + 1,
+                    busiestMs[k].unculledMs);
+        std::printf("busiest_far_view_%zu_frame_ratio %.2f\n", k + 1, ratio);
+    }
+    if (busiestCount > 0)
+        std::printf("busiest_far_views_worst_frame_ratio %.2f\n", worstRatio);
     std::printf("rss_kb_after_walk %ld\n", rssAfterWalk);
     std::printf("rss_kb_before_soak %ld\n", rssBefore);
     std::printf("rss_kb_halfway %ld\n", rssHalfway);

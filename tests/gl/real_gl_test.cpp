@@ -4,7 +4,7 @@
 // and projection.
 #include <gtest/gtest.h>
 
-#include <GL/glut.h>
+#include <GL/freeglut.h>
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -23,11 +23,15 @@
 
 namespace {
 
+// The whole of the viewport last set, from the frame just drawn.
 std::vector<unsigned char> backBuffer()
 {
-    std::vector<unsigned char> pixels(400 * 400 * 3);
+    GLint viewport[4];
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    std::vector<unsigned char> pixels(size_t(viewport[2]) * viewport[3] * 3);
     glReadBuffer(GL_BACK);
-    glReadPixels(0, 0, 400, 400, GL_RGB, GL_UNSIGNED_BYTE, pixels.data());
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, viewport[2], viewport[3], GL_RGB, GL_UNSIGNED_BYTE, pixels.data());
     return pixels;
 }
 
@@ -46,9 +50,11 @@ extern "C" void glutSwapBuffers()
 
 // GLU draws the surface through GL's evaluators, so every point it samples
 // passes through one of these. Past the budget the points are counted but not
-// drawn, so that an exploding frame fails at once instead of running on.
+// drawn, so that an exploding frame fails at once instead of running on. The
+// budget is for a 400 x 400 window and grows with the window's area.
 namespace {
-const long pointBudget = 50000;
+const long budgetAt400 = 50000;
+long pointBudget = budgetAt400;
 long evaluatedPoints;
 }  // namespace
 
@@ -94,8 +100,17 @@ void openWindow()
     glutInitWindowSize(400, 400);
     glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
     glutCreateWindow(name);
+    glutDisplayFunc(displayScene);
     initSurfaceModel();
     initMenuAndState();
+}
+
+// Resizes the window, waiting a bounded while for the server to apply it.
+void resizeWindow(int size)
+{
+    glutReshapeWindow(size, size);
+    for (int i = 0; i < 1000 && glutGet(GLUT_WINDOW_WIDTH) != size; i++)
+        glutMainLoopEvent();
 }
 
 std::vector<double> projection()
@@ -243,6 +258,18 @@ long differingPixels(const std::vector<unsigned char> &a, const std::vector<unsi
     return n;
 }
 
+// Pixels not black in the square frame's quarter farthest from its origin.
+long litPixelsInLastQuarter(const std::vector<unsigned char> &frame, int size)
+{
+    long n = 0;
+    for (int y = size / 2; y < size; y++)
+        for (int x = size / 2; x < size; x++) {
+            const unsigned char *p = &frame[3 * (size_t(y) * size + x)];
+            n += p[0] || p[1] || p[2];
+        }
+    return n;
+}
+
 }  // namespace
 
 // The work of a frame is the points GLU evaluates, counted, not timed, so
@@ -299,4 +326,47 @@ TEST(RealGl, EveryReachableViewDrawsBoundedWorkAndFarViewsAsGluSamplesThem)
     EXPECT_TRUE(busiest > 0 && compared >= 100 && resized >= 100 && empty >= 50)
         << busiest << " points in the busiest frame; " << compared << " views compared, " << resized
         << " resized, " << empty << " empty";
+}
+
+// At 400 x 400 GLU draws every patch whole, so culling can only drop whole
+// patches. In a large window with the bowl filling it, GLU cuts the patches
+// into pieces and culls those outside the view one by one: the frame must
+// still be the one GLU draws unculled.
+TEST(RealGl, FarViewsFillingALargeWindowAsGluSamplesThemUnculled)
+{
+    const int size = 1600, wanted = 8;
+    openWindow();
+    resizeWindow(size);
+    ASSERT_EQ(glutGet(GLUT_WINDOW_WIDTH), size) << "the window did not grow";
+    pointBudget = budgetAt400 * (size / 400) * (size / 400);
+    GLUnurbs *unculled = gluNewNurbsRenderer();
+    gluNurbsProperty(unculled, GLU_SAMPLING_TOLERANCE, 50);
+    gluNurbsProperty(unculled, GLU_DISPLAY_MODE, GLU_FILL);
+
+    int compared = 0, culledViews = 0;
+    long lit = 0;
+    for (const WalkState &s : walkStates(100)) {
+        if (compared == wanted || s.distance != 10 || netDepths(s).nearest < 6)
+            continue;
+        walkTo(s);
+        compared++;
+        const long points = framePoints(size);
+        const std::vector<unsigned char> frame = lastFrame;
+        const long differing = differingPixels(frame, pathLengthFrame(unculled));
+        EXPECT_EQ(differing, 0) << differing << " pixels of " << size << " x " << size
+                                << " differ from GLU's own unculled sampling at the view distance "
+                                << s.distance << ", angles " << s.rx << " " << s.ry << " " << s.rz;
+        EXPECT_LE(evaluatedPoints, pointBudget) << "points GLU evaluates unculled";
+        culledViews += points < evaluatedPoints;
+        lit += litPixelsInLastQuarter(frame, size);
+    }
+    gluDeleteNurbsRenderer(unculled);
+    pointBudget = budgetAt400;
+    resizeWindow(400);
+    reshapeView(400, 400);
+    // Views where culling saved points, and a frame drawn beyond the
+    // screen's 800 x 600, or the comparison says nothing.
+    EXPECT_TRUE(compared == wanted && culledViews > 0 && lit > 0)
+        << compared << " views compared, " << culledViews << " with fewer points culled, " << lit
+        << " lit pixels in the frames' far quarters";
 }

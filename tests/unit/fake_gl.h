@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: MIT
-// A recording stand-in for the GL, GLU and GLUT functions the viewer calls.
+// A recording stand-in for the GL, GLU, GLUT, GLX and Xlib functions the
+// viewer calls.
 // The viewer's sources link against it instead of the real libraries, so a
 // test can run a handler and read back every call it made, in order.
 #ifndef QUENDAL_FAKE_GL_H
 #define QUENDAL_FAKE_GL_H
 
 #include <GL/glut.h>
+#include <X11/Xlib.h>
 
 #include <ostream>
 #include <string>
@@ -51,6 +53,11 @@ extern NurbsSurface lastSurface;
 // The handles gluNewNurbsRenderer gives out: the first renderer made, and
 // the second.
 GLUnurbs *renderer(int which = 0);
+
+// The display, window and atom GLX and Xlib give out for the window GLUT made.
+Display *display();
+const Window window = 0x400001;
+const Atom pidAtom = 300;
 
 void reset();
 // For a test that ends in exit(): writes the names of the calls made up to

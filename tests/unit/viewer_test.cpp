@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Start-up order, the frame and the projection, read back from the fake.
+#include <X11/Xatom.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "fake_gl.h"
 #include "interaction.h"
@@ -59,6 +61,16 @@ std::vector<Call> reshapeCalls(int w, int h, double aspect)
             {"glLoadIdentity"}};
 }
 
+// A frame as GLUT draws it: after the window's first reshape.
+void displayInWindow(int width, int height)
+{
+    initSurfaceModel();
+    fake::reset();
+    reshapeView(width, height);
+    fake::calls.clear();
+    displayScene();
+}
+
 }  // namespace
 
 TEST(Startup, RunsTheSequenceInOrderAndLeavesTheCommandLineToGlut)
@@ -74,10 +86,20 @@ TEST(Startup, RunsTheSequenceInOrderAndLeavesTheCommandLineToGlut)
         {"glutInitWindowSize", {400, 400}},
         {"glutInitDisplayMode", {GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH}},
         {"glutCreateWindow", {}, "Morvo: quendal"},
+        {"glXGetCurrentDisplay"},
+        {"glXGetCurrentDrawable"},
+        {"XSetClassHint", {double(fake::window)}, "quendal.quendal", fake::display()},
+        {"XInternAtom", {False}, "_NET_WM_PID", fake::display()},
+        {"XChangeProperty",
+         {double(fake::window), double(fake::pidAtom), XA_CARDINAL, 32, PropModeReplace,
+          double(getpid())},
+         {},
+         fake::display()},
         {"glEnable", {GL_AUTO_NORMAL}},
         {"glEnable", {GL_NORMALIZE}},
         {"gluNewNurbsRenderer"},
         {"gluNurbsProperty", {GLU_SAMPLING_TOLERANCE, 50}, {}, fake::renderer()},
+        {"gluNurbsProperty", {GLU_CULLING, GL_TRUE}, {}, fake::renderer()},
         {"gluNurbsProperty", {GLU_DISPLAY_MODE, GLU_FILL}, {}, fake::renderer()},
         {"gluNewNurbsRenderer"},
         {"gluNurbsProperty", {GLU_SAMPLING_METHOD, GLU_DOMAIN_DISTANCE}, {}, fake::renderer(1)},
@@ -121,11 +143,11 @@ TEST(Startup, ViewerStateStartsAtTheInitialView)
 
 TEST(Frame, DrawsTheWholeInitialFrameInOrder)
 {
-    initSurfaceModel();
-    fake::reset();
-    displayScene();
+    displayInWindow(400, 400);
 
     const std::vector<Call> surface = {
+        {"glGetFloatv", {GL_MODELVIEW_MATRIX}},
+        {"glGetFloatv", {GL_PROJECTION_MATRIX}},
         {"gluBeginSurface", {}, {}, fake::renderer()},
         {"gluNurbsSurface", {6, 27, 72, 3, 3, 3, GL_MAP2_VERTEX_3}, {}, fake::renderer()},
         {"gluEndSurface", {}, {}, fake::renderer()},
@@ -149,9 +171,7 @@ TEST(Frame, PlacesTheSceneFromTheViewerState)
     rotationX = 365.0f;
     rotationY = 7.0f;
     rotationZ = -45.0f;
-    initSurfaceModel();
-    fake::reset();
-    displayScene();
+    displayInWindow(400, 400);
     viewDistance = saved[0];
     rotationX = saved[1];
     rotationY = saved[2];
@@ -166,6 +186,37 @@ TEST(Frame, PlacesTheSceneFromTheViewerState)
     EXPECT_EQ(rotations[3], Call("glRotatef", {180, 1, 0, 0}));
     // The eye is inside the bowl: the renderer for near views draws it.
     EXPECT_EQ(fake::callsNamed("gluNurbsSurface")[0].handle, fake::renderer(1));
+}
+
+// The nearest control point: straight on, the rim at 6 in front of the
+// bowl's centre; turned 90 about X, the bottom point at 3; turned about Z
+// too, the rim again. Near means nearer than the near plane (5) and 0.5.
+TEST(Frame, ChoosesTheNearRendererFromTheTransformDrawnWith)
+{
+    struct Case {
+        float distance, rx, rz;
+        int width, height;
+        bool near;
+    };
+    const Case cases[] = {{11.4f, 0, 0, 400, 400, true},   {11.6f, 0, 0, 400, 400, false},
+                          {11.6f, 0, 0, 1600, 300, false}, {8.4f, 90, 0, 400, 400, true},
+                          {8.6f, 90, 0, 400, 400, false},  {8.6f, 90, 90, 400, 400, true},
+                          {11.6f, 90, 90, 400, 400, false}};
+    const float saved[] = {viewDistance, rotationX, rotationY, rotationZ};
+    for (const Case &c : cases) {
+        viewDistance = c.distance;
+        rotationX = c.rx;
+        rotationY = 0;
+        rotationZ = c.rz;
+        displayInWindow(c.width, c.height);
+        EXPECT_EQ(fake::callsNamed("gluNurbsSurface").at(0).handle, fake::renderer(c.near ? 1 : 0))
+            << "distance " << c.distance << ", angles " << c.rx << " 0 " << c.rz << ", window "
+            << c.width << " x " << c.height;
+    }
+    viewDistance = saved[0];
+    rotationX = saved[1];
+    rotationY = saved[2];
+    rotationZ = saved[3];
 }
 
 TEST(Frame, AxesTakeTheirLengthAndLeaveLightingOn)

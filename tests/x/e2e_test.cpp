@@ -3,6 +3,9 @@
 // the help text on a pipe and both ways out.
 #include <gtest/gtest.h>
 
+// After GoogleTest, whose own names Xlib's macros would replace.
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -78,6 +81,38 @@ void expectPoints(const xt::Image &image, const View &view)
     EXPECT_GE(judged, 20);
 }
 
+// What a desktop matches the window to its entry and its process by: the
+// class and instance, the process id and the machine that process runs on.
+void expectNamesItsOwner(const xt::Viewer &viewer)
+{
+    Display *d = xt::display();
+    XClassHint hint = {};
+    ASSERT_NE(XGetClassHint(d, viewer.window(), &hint), 0) << "no WM_CLASS";
+    EXPECT_STREQ(hint.res_name, "quendal");
+    EXPECT_STREQ(hint.res_class, "quendal");
+    XFree(hint.res_name);
+    XFree(hint.res_class);
+
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char *data = nullptr;
+    XGetWindowProperty(d, viewer.window(), XInternAtom(d, "_NET_WM_PID", False), 0, 1, False,
+                       XA_CARDINAL, &type, &format, &count, &after, &data);
+    ASSERT_TRUE(data && type == XA_CARDINAL && format == 32 && count == 1)
+        << "_NET_WM_PID is not one CARDINAL: type " << type << ", format " << format << ", "
+        << count << " items";
+    EXPECT_EQ(*reinterpret_cast<unsigned long *>(data), static_cast<unsigned long>(viewer.pid()));
+    XFree(data);
+
+    char host[256] = {};
+    ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
+    XTextProperty machine = {};
+    ASSERT_NE(XGetWMClientMachine(d, viewer.window(), &machine), 0) << "no WM_CLIENT_MACHINE";
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(machine.value), machine.nitems), host);
+    XFree(machine.value);
+}
+
 }  // namespace
 
 TEST(Menu, SwitchesTheDrawingsAndAlwaysKeepsOneOn)
@@ -85,6 +120,8 @@ TEST(Menu, SwitchesTheDrawingsAndAlwaysKeepsOneOn)
     xt::Viewer viewer;
     const View view;
     const xt::Image start = viewer.settled();
+    // Set right after the window was made, so present once it has drawn.
+    expectNamesItsOwner(viewer);
 
     viewer.chooseMenuEntry(entryMesh);  // surface and mesh
     xt::Image image = viewer.settled();

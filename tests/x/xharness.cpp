@@ -35,10 +35,21 @@ void stopServer()
 {
     if (serverDisplay)
         XCloseDisplay(serverDisplay);
-    if (serverPid > 0) {
-        kill(serverPid, SIGTERM);
-        waitpid(serverPid, nullptr, 0);
+    if (serverPid <= 0)
+        return;
+    // Xvfb now and then loses a TERM and sleeps on: it is asked again each
+    // half second, and killed after 5 s.
+    const int polls = 100;
+    const int pollsPerTerm = 10;
+    for (int attempt = 0; attempt < polls; ++attempt) {
+        if (attempt % pollsPerTerm == 0)
+            kill(serverPid, SIGTERM);
+        if (waitpid(serverPid, nullptr, WNOHANG) == serverPid)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
+    kill(serverPid, SIGKILL);
+    waitpid(serverPid, nullptr, 0);
 }
 
 XErrorHandler defaultErrorHandler = nullptr;
