@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <numeric>
 
 #include "viewer.h"
 
@@ -134,10 +136,13 @@ static GLfloat nearestControlPointDepth()
 {
     GLfloat m[matrixSize];
     glGetFloatv(GL_MODELVIEW_MATRIX, m);
+    // A point's depth is minus its eye-space z, the matrix's third row.
+    const auto nearer = [&m](GLfloat nearest, const GLfloat *p) {
+        return std::min(nearest, -((m[2] * p[0]) + (m[6] * p[1]) + (m[10] * p[2]) + m[14]));
+    };
     GLfloat nearest = HUGE_VALF;
     for (const auto &row : controlPoints)
-        for (const GLfloat *p : row)
-            nearest = std::min(nearest, -((m[2] * p[0]) + (m[6] * p[1]) + (m[10] * p[2]) + m[14]));
+        nearest = std::accumulate(std::begin(row), std::end(row), nearest, nearer);
     return nearest;
 }
 
