@@ -90,7 +90,7 @@ debian_suite() {
 # serves its own release), or QUENDAL_ARCHIVE.
 archive_uri() {
     local codename uri
-    codename=$(sed -n 's/^VERSION_CODENAME=//p' /etc/os-release)
+    codename=$(debian_suite)
     uri=$(awk -v want="$codename" '
         /^URIs:/ { uri = $2 }
         /^Suites:/ { for (i = 2; i <= NF; i++) if ($i == want && uri != "") { print uri; exit } }
