@@ -90,7 +90,7 @@ debian_suite() {
 # serves its own release), or QUENDAL_ARCHIVE.
 archive_uri() {
     local codename uri
-    codename=$(sed -n 's/^VERSION_CODENAME=//p' /etc/os-release)
+    codename=$(debian_suite)
     uri=$(awk -v want="$codename" '
         /^URIs:/ { uri = $2 }
         /^Suites:/ { for (i = 2; i <= NF; i++) if ($i == want && uri != "") { print uri; exit } }
@@ -129,11 +129,20 @@ start_xvfb() {
 }
 
 # Fails with one plain line, naming the ways out, unless an X display answers.
+# Without xdpyinfo (not installed yet) only an unset DISPLAY can be told, so
+# that a machine with no display hears it before anything is installed.
 require_display() {
-    if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
-        echo "quendal: no X display${DISPLAY:+ at $DISPLAY}; set DISPLAY to a running X server, or run it under xvfb-run: xvfb-run -s '-screen 0 800x600x24' scripts/run" >&2
-        return 1
+    if [ -n "${DISPLAY:-}" ]; then
+        if ! command -v xdpyinfo >/dev/null || xdpyinfo >/dev/null 2>&1; then
+            return 0
+        fi
+        echo "quendal: no X display answers at $DISPLAY; set DISPLAY to a running X server" >&2
+    elif [ -n "${WAYLAND_DISPLAY:-}" ]; then
+        echo "quendal: this Wayland session has no XWayland (DISPLAY is not set); the viewer is an X11 program: enable XWayland in the compositor, or log in to a session that has it" >&2
+    else
+        echo "quendal: no X display (DISPLAY is not set); on a machine without one, install xvfb and xauth and run: xvfb-run -s '-screen 0 800x600x24' scripts/run" >&2
     fi
+    return 1
 }
 
 # Copies the source tree, without build trees or anything git ignores, into

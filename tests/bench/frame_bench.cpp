@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "net.h"
+#include "unculled.h"
 #include "surface.h"
 #include "viewer.h"
 #include "walk.h"
@@ -140,27 +141,7 @@ namespace {
 GLUnurbs *unculledRenderer;
 void unculledFrame()
 {
-    static std::vector<float> net = expectedNet(), sKnots = expectedSKnots(),
-                              tKnots = expectedTKnots();
-    static const GLfloat diffuse[] = {0.2f, 0.9f, 1.0f, 1.0f},
-                         specular[] = {0.5f, 1.0f, 1.0f, 1.0f}, shininess[] = {100.0f};
-    glPushMatrix();
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glMaterialfv(GL_FRONT, GL_DIFFUSE, diffuse);
-    glMaterialfv(GL_FRONT, GL_SPECULAR, specular);
-    glMaterialfv(GL_FRONT, GL_SHININESS, shininess);
-    glTranslatef(0, 0, -viewDistance);
-    glRotatef(rotationX, 1, 0, 0);
-    glRotatef(rotationY, 0, 1, 0);
-    glRotatef(rotationZ, 0, 0, 1);
-    drawAxes(30);
-    glRotatef(180, 1, 0, 0);
-    gluBeginSurface(unculledRenderer);
-    gluNurbsSurface(unculledRenderer, 6, sKnots.data(), 27, tKnots.data(), 72, 3, net.data(), 3, 3,
-                    GL_MAP2_VERTEX_3);
-    gluEndSurface(unculledRenderer);
-    glPopMatrix();
+    drawUnculledScene(unculledRenderer);
     glFlush();
     glutSwapBuffers();
 }

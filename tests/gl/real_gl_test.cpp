@@ -17,6 +17,7 @@
 
 #include "scene.h"
 #include "surface.h"
+#include "unculled.h"
 #include "viewer.h"
 #include "walk.h"
 #include "xharness.h"
@@ -172,28 +173,8 @@ namespace {
 // surface handed over exactly as the viewer hands it.
 std::vector<unsigned char> pathLengthFrame(GLUnurbs *renderer)
 {
-    static std::vector<float> net = expectedNet(), sKnots = expectedSKnots(),
-                              tKnots = expectedTKnots();
-    const GLfloat diffuse[] = {0.2f, 0.9f, 1.0f, 1.0f}, specular[] = {0.5f, 1.0f, 1.0f, 1.0f},
-                  shininess[] = {100.0f};
     evaluatedPoints = 0;
-    glPushMatrix();
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glMaterialfv(GL_FRONT, GL_DIFFUSE, diffuse);
-    glMaterialfv(GL_FRONT, GL_SPECULAR, specular);
-    glMaterialfv(GL_FRONT, GL_SHININESS, shininess);
-    glTranslatef(0, 0, -viewDistance);
-    glRotatef(rotationX, 1, 0, 0);
-    glRotatef(rotationY, 0, 1, 0);
-    glRotatef(rotationZ, 0, 0, 1);
-    drawAxes(30);
-    glRotatef(180, 1, 0, 0);
-    gluBeginSurface(renderer);
-    gluNurbsSurface(renderer, 6, sKnots.data(), 27, tKnots.data(), 72, 3, net.data(), 3, 3,
-                    GL_MAP2_VERTEX_3);
-    gluEndSurface(renderer);
-    glPopMatrix();
+    drawUnculledScene(renderer);
     glFinish();
     return backBuffer();
 }

@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: MIT
+// The scene as a minimal program draws it with nothing but GLU's own
+// path-length sampling: the viewer's calls for the current viewer state, the
+// surface handed over as the viewer hands it, to the renderer given.
+#ifndef QUENDAL_UNCULLED_H
+#define QUENDAL_UNCULLED_H
+
+#include <GL/glut.h>
+
+#include <vector>
+
+#include "net.h"
+#include "viewer.h"
+
+inline void drawUnculledScene(GLUnurbs *renderer)
+{
+    static std::vector<float> net = expectedNet(), sKnots = expectedSKnots(),
+                              tKnots = expectedTKnots();
+    static const GLfloat diffuse[] = {0.2f, 0.9f, 1.0f, 1.0f},
+                         specular[] = {0.5f, 1.0f, 1.0f, 1.0f}, shininess[] = {100.0f};
+    glPushMatrix();
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glMaterialfv(GL_FRONT, GL_DIFFUSE, diffuse);
+    glMaterialfv(GL_FRONT, GL_SPECULAR, specular);
+    glMaterialfv(GL_FRONT, GL_SHININESS, shininess);
+    glTranslatef(0, 0, -viewDistance);
+    glRotatef(rotationX, 1, 0, 0);
+    glRotatef(rotationY, 0, 1, 0);
+    glRotatef(rotationZ, 0, 0, 1);
+    drawAxes(30);
+    glRotatef(180, 1, 0, 0);
+    gluBeginSurface(renderer);
+    gluNurbsSurface(renderer, 6, sKnots.data(), 27, tKnots.data(), 72, 3, net.data(), 3, 3,
+                    GL_MAP2_VERTEX_3);
+    gluEndSurface(renderer);
+    glPopMatrix();
+}
+
+#endif
