@@ -191,14 +191,6 @@ long capturedPoints(void (*frame)(), std::vector<unsigned char> &picture)
     return evaluatedPoints;
 }
 
-long differingPixels(const std::vector<unsigned char> &a, const std::vector<unsigned char> &b)
-{
-    long n = 0;
-    for (size_t i = 0; i < a.size(); i += 3)
-        n += a[i] != b[i] || a[i + 1] != b[i + 1] || a[i + 2] != b[i + 2];
-    return n;
-}
-
 // Medians of frames strictly alternating between the viewer and the minimal
 // program, at the given view.
 struct Alternating {

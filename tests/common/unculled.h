@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The scene as a minimal program draws it with nothing but GLU's own
 // path-length sampling: the viewer's calls for the current viewer state, the
-// surface handed over as the viewer hands it, to the renderer given.
+// surface handed over as the viewer hands it, to the renderer given; and the
+// count of pixels by which the viewer's frame differs from it.
 #ifndef QUENDAL_UNCULLED_H
 #define QUENDAL_UNCULLED_H
 
@@ -35,6 +36,16 @@ inline void drawUnculledScene(GLUnurbs *renderer)
                     GL_MAP2_VERTEX_3);
     gluEndSurface(renderer);
     glPopMatrix();
+}
+
+// How many pixels of two RGB frames of one size differ.
+inline long differingPixels(const std::vector<unsigned char> &a,
+                            const std::vector<unsigned char> &b)
+{
+    long n = 0;
+    for (size_t i = 0; i < a.size(); i += 3)
+        n += a[i] != b[i] || a[i + 1] != b[i + 1] || a[i + 2] != b[i + 2];
+    return n;
 }
 
 #endif

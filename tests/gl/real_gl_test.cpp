@@ -231,14 +231,6 @@ long framePoints(int size)
     return evaluatedPoints;
 }
 
-long differingPixels(const std::vector<unsigned char> &a, const std::vector<unsigned char> &b)
-{
-    long n = 0;
-    for (size_t i = 0; i < a.size(); i += 3)
-        n += a[i] != b[i] || a[i + 1] != b[i + 1] || a[i + 2] != b[i + 2];
-    return n;
-}
-
 // Pixels not black in the square frame's quarter farthest from its origin.
 long litPixelsInLastQuarter(const std::vector<unsigned char> &frame, int size)
 {
