@@ -64,11 +64,14 @@ int XNextEvent(Display *d, XEvent *event)
     return status;
 }
 
-int select(int nfds, fd_set *readfds, fd_set *writefds, fd_set *exceptfds, struct timeval *timeout)
+/* GLUT's select, with the report first when one is due. */
+typedef int Select(int, fd_set *, fd_set *, fd_set *, void *);
+
+static int sleepAfterReport(const char *name, Select **wait, int nfds, fd_set *readfds,
+                            fd_set *writefds, fd_set *exceptfds, void *timeout)
 {
-    static int (*wait)(int, fd_set *, fd_set *, fd_set *, struct timeval *);
-    if (!wait)
-        *(void **)&wait = dlsym(RTLD_NEXT, "select");
+    if (!*wait)
+        *(void **)wait = dlsym(RTLD_NEXT, name);
     const int connection = display ? ConnectionNumber(display) : -1;
     if (pending >= 0 && active() && connection >= 0 && connection < nfds && readfds &&
         FD_ISSET(connection, readfds)) {
@@ -91,5 +94,25 @@ int select(int nfds, fd_set *readfds, fd_set *writefds, fd_set *exceptfds, struc
             progressFd = -1;
         pending = -1;
     }
-    return wait(nfds, readfds, writefds, exceptfds, timeout);
+    return (*wait)(nfds, readfds, writefds, exceptfds, timeout);
+}
+
+/* Where a 32-bit system has widened time_t, programs built for the wide one
+ * call __select64 instead: both are taken, by their symbols, whichever this
+ * probe and GLUT were built for. The timeout goes on untouched. */
+int probedSelect(int nfds, fd_set *readfds, fd_set *writefds, fd_set *exceptfds,
+                 void *timeout) __asm__("select");
+int probedSelect64(int nfds, fd_set *readfds, fd_set *writefds, fd_set *exceptfds,
+                   void *timeout) __asm__("__select64");
+
+int probedSelect(int nfds, fd_set *readfds, fd_set *writefds, fd_set *exceptfds, void *timeout)
+{
+    static Select *wait;
+    return sleepAfterReport("select", &wait, nfds, readfds, writefds, exceptfds, timeout);
+}
+
+int probedSelect64(int nfds, fd_set *readfds, fd_set *writefds, fd_set *exceptfds, void *timeout)
+{
+    static Select *wait;
+    return sleepAfterReport("__select64", &wait, nfds, readfds, writefds, exceptfds, timeout);
 }

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,7 +43,9 @@ char hangMessage[1024];
 
 void hangs(int)
 {
-    write(STDERR_FILENO, hangMessage, std::strlen(hangMessage));
+    // Should the message not get out, the status still says it.
+    [[maybe_unused]] const ssize_t written =
+        write(STDERR_FILENO, hangMessage, std::strlen(hangMessage));
     _exit(1);
 }
 
@@ -90,6 +93,8 @@ void startServer()
         throw std::runtime_error("pipe failed");
     serverPid = fork();
     if (serverPid == 0) {
+        // Ended with the test, also when the test is killed.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         close(fds[0]);
         int devnull = open("/dev/null", O_WRONLY);
         dup2(devnull, STDERR_FILENO);
@@ -242,6 +247,7 @@ pid_t spawn(std::vector<std::string> args, int *out, int *err, bool withDisplay 
         throw std::runtime_error("pipe failed");
     const pid_t pid = fork();
     if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (out)
             dup2(outPipe[1], STDOUT_FILENO);
         if (err)
@@ -311,6 +317,7 @@ void readUntil(int fd, std::string &buffer, size_t atLeast = SIZE_MAX)
 Ended runToEnd(std::vector<std::string> args, bool withDisplay)
 {
     int err = -1;
+    display();
     doing("running the viewer to its end");
     const pid_t pid = spawn(std::move(args), nullptr, &err, withDisplay);
     Ended ended{-1, {}};
@@ -334,6 +341,7 @@ Viewer::Viewer(std::vector<std::string> args, bool captureOutput, bool captureEr
         if (pipe2(progress, O_CLOEXEC) != 0)
             throw std::runtime_error("pipe failed");
     }
+    display();
     doing("waiting for the viewer's window");
     pid_ = spawn(std::move(args), captureOutput ? &out_ : nullptr, captureErrors ? &err_ : nullptr,
                  true, closed, std::move(command), progress[1]);
