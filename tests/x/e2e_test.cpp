@@ -62,10 +62,10 @@ Square squareAt(const xt::Image &image, int x, int y)
 
 // A yellow square of 5 x 5 pixels, the points' size, on every control point
 // that stands clear of the others. GL draws a point that is not antialiased
-// as a square of its size in whole pixels, but renderers round its place
-// differently (llvmpipe by the pixel the point falls in, softpipe to the
-// nearest pixel corner): the square's middle is within one pixel of the
-// projected point's, each way. Mesh lines and axes nearer the eye may cross
+// as a square of its size in whole pixels, but renderers place it
+// differently (llvmpipe's middle pixel is the one the point falls in,
+// softpipe's the one its place rounds to): the square's middle is within one
+// pixel of the projected point's, each way. Mesh lines and axes nearer the eye may cross
 // the square, but no pixel of it is background, and no more yellow lies
 // around the point than one square holds.
 void expectPoints(const xt::Image &image, const View &view)
