@@ -118,6 +118,11 @@ void startServer()
     serverDisplay = XOpenDisplay(name.c_str());
     if (!serverDisplay)
         throw std::runtime_error("cannot open the Xvfb display " + name);
+    // A key that xdotool, starved, holds down past the repeat delay would
+    // otherwise come again.
+    XKeyboardControl keyboard = {};
+    keyboard.auto_repeat_mode = AutoRepeatModeOff;
+    XChangeKeyboardControl(serverDisplay, KBAutoRepeatMode, &keyboard);
     std::atexit(stopServer);
 }
 
