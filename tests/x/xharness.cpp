@@ -99,8 +99,10 @@ void startServer()
         int devnull = open("/dev/null", O_WRONLY);
         dup2(devnull, STDERR_FILENO);
         std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "800x600x24", "-nolisten",
-               "tcp", "-noreset", static_cast<char *>(nullptr));
+        // No key repeat (-r): a key that xdotool, starved, holds down past the
+        // repeat delay would otherwise come again.
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-r", "-screen", "0", "800x600x24",
+               "-nolisten", "tcp", "-noreset", static_cast<char *>(nullptr));
         _exit(127);
     }
     close(fds[1]);
@@ -118,11 +120,6 @@ void startServer()
     serverDisplay = XOpenDisplay(name.c_str());
     if (!serverDisplay)
         throw std::runtime_error("cannot open the Xvfb display " + name);
-    // A key that xdotool, starved, holds down past the repeat delay would
-    // otherwise come again.
-    XKeyboardControl keyboard = {};
-    keyboard.auto_repeat_mode = AutoRepeatModeOff;
-    XChangeKeyboardControl(serverDisplay, KBAutoRepeatMode, &keyboard);
     std::atexit(stopServer);
 }
 
