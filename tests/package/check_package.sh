@@ -11,6 +11,7 @@
 set -euo pipefail
 build=$1
 render_tests=$2
+probe=$3
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
 work=$(mktemp -d)
@@ -141,6 +142,7 @@ copy_tree "$work/src"
 cat debian/tests/control <(echo) tests/package/control >"$work/control"
 autopkgtest --no-built-binaries --override-control="$work/control" \
     --copy="$render_tests:/tmp/quendal-render-tests" --env=QUENDAL_RENDER_TESTS=/tmp/quendal-render-tests \
+    --copy="$probe:/tmp/quendal-progress-probe.so" --env=QUENDAL_PROBE=/tmp/quendal-progress-probe.so \
     "$deb" "$work/src" -- unshare --release "$suite" --tarball "$tarball" \
     >"$work/autopkgtest.txt" 2>&1 ||
     fail "autopkgtest: $(tail -n 30 "$work/autopkgtest.txt")"

@@ -1,8 +1,9 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
 # Runs in the package's throwaway testbed, as root, after apt installed the
-# .deb there: the viewer from PATH under the rendering tests, then a purge
-# that must leave nothing of the package.
+# .deb there: the viewer from PATH under the rendering tests (with the
+# progress probe that QUENDAL_PROBE names), then a purge that must leave
+# nothing of the package.
 set -eu
 fail() {
     echo "$*" >&2

@@ -42,9 +42,32 @@ void expectMesh(const xt::Image &image, const View &view, bool unhidden)
     }
 }
 
-// A yellow 5 x 5 square on every control point that stands clear of the
-// others. Mesh lines and axes nearer the eye may cross its square, but no
-// pixel of it is background.
+// The 5 x 5 pixels whose middle is (x, y): how many are drawn, and how many
+// of those yellow.
+struct Square {
+    int drawn = 0, yellow = 0;
+};
+
+Square squareAt(const xt::Image &image, int x, int y)
+{
+    Square s;
+    for (int dy = -2; dy <= 2; dy++)
+        for (int dx = -2; dx <= 2; dx++) {
+            const xt::Rgb c = image.at(x + dx, y + dy);
+            s.drawn += !isBlack(c);
+            s.yellow += isYellow(c);
+        }
+    return s;
+}
+
+// A yellow square of 5 x 5 pixels, the points' size, on every control point
+// that stands clear of the others. GL draws a point that is not antialiased
+// as a square of its size in whole pixels, but renderers place it
+// differently (llvmpipe's middle pixel is the one the point falls in,
+// softpipe's the one its place rounds to): the square's middle is within one
+// pixel of the projected point's, each way. Mesh lines and axes nearer the eye may cross
+// the square, but no pixel of it is background, and no more yellow lies
+// around the point than one square holds.
 void expectPoints(const xt::Image &image, const View &view)
 {
     const std::vector<float> net = expectedNet();
@@ -64,19 +87,21 @@ void expectPoints(const xt::Image &image, const View &view)
             continue;
         judged++;
         const int cx = int(p.x), cy = int(p.y);
-        int core = 0, yellowCore = 0, around = 0;
-        for (int dy = -4; dy <= 4; dy++)
-            for (int dx = -4; dx <= 4; dx++) {
-                const xt::Rgb c = image.at(cx + dx, cy + dy);
-                around += isYellow(c);
-                if (std::abs(dx) <= 2 && std::abs(dy) <= 2) {
-                    core += !isBlack(c);
-                    yellowCore += isYellow(c);
-                }
+        Square best;
+        for (int dy = -1; dy <= 1; dy++)
+            for (int dx = -1; dx <= 1; dx++) {
+                const Square s = squareAt(image, cx + dx, cy + dy);
+                if (s.drawn > best.drawn || (s.drawn == best.drawn && s.yellow > best.yellow))
+                    best = s;
             }
-        EXPECT_EQ(core, 25) << "point at " << p.x << ", " << p.y;
-        EXPECT_GE(yellowCore, 13) << "point at " << p.x << ", " << p.y;
-        EXPECT_LE(around, 25) << "point at " << p.x << ", " << p.y;
+        int around = 0;
+        for (int dy = -5; dy <= 5; dy++)
+            for (int dx = -5; dx <= 5; dx++)
+                around += isYellow(image.at(cx + dx, cy + dy));
+        EXPECT_EQ(best.drawn, 25) << "pixels drawn of the fullest 5 x 5 square within a pixel of "
+                                  << "the point at " << p.x << ", " << p.y;
+        EXPECT_GE(best.yellow, 13) << "yellow pixels of that square, at " << p.x << ", " << p.y;
+        EXPECT_LE(around, 25) << "yellow pixels around the point at " << p.x << ", " << p.y;
     }
     EXPECT_GE(judged, 20);
 }
@@ -122,61 +147,68 @@ TEST(Menu, SwitchesTheDrawingsAndAlwaysKeepsOneOn)
     const xt::Image start = viewer.settled();
     // Set right after the window was made, so present once it has drawn.
     expectNamesItsOwner(viewer);
-
-    viewer.chooseMenuEntry(entryMesh);  // surface and mesh
-    xt::Image image = viewer.settled();
-    EXPECT_GT(countPixels(image, isSurface), 15000);
-    expectMesh(image, view, false);
-    EXPECT_EQ(countPixels(image, isYellow), 0);
-
-    viewer.chooseMenuEntry(entrySurface);  // the mesh alone
-    image = viewer.settled();
-    EXPECT_EQ(countPixels(image, isSurface), 0);
-    expectMesh(image, view, true);
-
-    viewer.chooseMenuEntry(entryPoints);  // mesh and points
-    image = viewer.settled();
-    EXPECT_EQ(countPixels(image, isSurface), 0);
-    expectMesh(image, view, false);
-    expectPoints(image, view);
-
-    viewer.chooseMenuEntry(entryMesh);  // the points alone
-    image = viewer.settled();
-    EXPECT_EQ(countPixels(image, isSurface), 0);
-    EXPECT_EQ(countPixels(image, isGreen), 0);
-    expectPoints(image, view);
-
+    xt::Image image;
+    {
+        SCOPED_TRACE("Malla: the surface and the mesh");
+        viewer.chooseMenuEntry(entryMesh);
+        image = viewer.settled();
+        EXPECT_GT(countPixels(image, isSurface), 15000);
+        expectMesh(image, view, false);
+        EXPECT_EQ(countPixels(image, isYellow), 0);
+    }
+    {
+        SCOPED_TRACE("then Quendal: the mesh alone");
+        viewer.chooseMenuEntry(entrySurface);
+        image = viewer.settled();
+        EXPECT_EQ(countPixels(image, isSurface), 0);
+        expectMesh(image, view, true);
+    }
+    {
+        SCOPED_TRACE("then Puntos: the mesh and the points");
+        viewer.chooseMenuEntry(entryPoints);
+        image = viewer.settled();
+        EXPECT_EQ(countPixels(image, isSurface), 0);
+        expectMesh(image, view, false);
+        expectPoints(image, view);
+    }
+    {
+        SCOPED_TRACE("then Malla: the points alone");
+        viewer.chooseMenuEntry(entryMesh);
+        image = viewer.settled();
+        EXPECT_EQ(countPixels(image, isSurface), 0);
+        EXPECT_EQ(countPixels(image, isGreen), 0);
+        expectPoints(image, view);
+    }
     // Switching off the last drawing brings the surface back, alone.
     viewer.chooseMenuEntry(entryPoints);
-    EXPECT_TRUE(viewer.settled() == start);
+    EXPECT_TRUE(viewer.settled() == start) << "then Puntos: the surface back alone";
     viewer.chooseMenuEntry(entrySurface);
-    EXPECT_TRUE(viewer.settled() == start);
+    EXPECT_TRUE(viewer.settled() == start) << "then Quendal: the surface still alone";
 
     viewer.chooseMenuEntry(entryExit);
-    EXPECT_EQ(viewer.waitExit(), 0);
+    EXPECT_EQ(viewer.waitExit(), 0) << "then Salir";
 }
 
 TEST(Keys, TurnAndMoveTheSceneByFiveAStep)
 {
     xt::Viewer viewer;
     View view;
-
-    viewer.keys({"Left"}, 18);
+    // Each step's keys must lead to the view as changed before it.
+    const auto step = [&viewer, &view](const char *name, const std::vector<std::string> &keys,
+                                       int repeat) {
+        SCOPED_TRACE(name);
+        viewer.keys(keys, repeat);
+        expectShowsBowl(viewer.settled(), view);
+    };
     view.ry += 90;
-    expectShowsBowl(viewer.settled(), view);
-
-    viewer.keys({"Up", "Up", "Down", "Up"});
+    step("Left 18 times", {"Left"}, 18);
     view.rx += 10;
-    expectShowsBowl(viewer.settled(), view);
-
-    viewer.keys({"z", "z", "z", "Z", "Right"});
+    step("then Up, Up, Down, Up", {"Up", "Up", "Down", "Up"}, 1);
     view.rz += 10;
     view.ry -= 5;
-    expectShowsBowl(viewer.settled(), view);
-
-    viewer.keys({"plus", "plus", "minus", "plus"});
+    step("then z, z, z, Z, Right", {"z", "z", "z", "Z", "Right"}, 1);
     view.distance -= 10;
-    expectShowsBowl(viewer.settled(), view);
+    step("then plus, plus, minus, plus", {"plus", "plus", "minus", "plus"}, 1);
 }
 
 TEST(Keys, OthersChangeNothingAndAFullTurnLooksTheSame)
@@ -184,16 +216,14 @@ TEST(Keys, OthersChangeNothingAndAFullTurnLooksTheSame)
     xt::Viewer viewer;
     const xt::Image start = viewer.settled();
     viewer.keys({"a", "q", "space", "F1", "Home", "Next", "shift", "ctrl", "alt", "Tab"});
-    EXPECT_TRUE(viewer.settled() == start);
+    EXPECT_TRUE(viewer.settled() == start) << "after keys that are not the viewer's";
 
+    SCOPED_TRACE("after Left 72 times");
     viewer.keys({"Left"}, 72);
     // 330 degrees is not -30 to the last bit of a float: a few edge pixels
     // may round the other way.
     const xt::Image turned = viewer.settled();
-    int differ = 0;
-    for (size_t i = 0; i < turned.pixels.size(); i++)
-        differ += turned.pixels[i] != start.pixels[i];
-    EXPECT_LE(differ, 40);
+    EXPECT_LE(xt::differingPixels(turned, start), 40);
     View view;
     view.ry = 330;
     expectShowsBowl(turned, view);
@@ -204,11 +234,12 @@ TEST(Keys, EightStepsNearerPutTheEyeInsideTheSceneAndNothingShows)
     xt::Viewer viewer;
     viewer.keys({"plus"}, 8);
     xt::Image image = viewer.settled();
-    EXPECT_EQ(countPixels(image, isBlack), image.width * image.height);
+    EXPECT_EQ(countPixels(image, isBlack), image.width * image.height) << "after plus 8 times";
     viewer.keys({"plus"}, 2);
     image = viewer.settled();
-    EXPECT_EQ(countPixels(image, isBlack), image.width * image.height);
+    EXPECT_EQ(countPixels(image, isBlack), image.width * image.height) << "after plus 10 times";
     // And back out again: nothing was clamped on the way.
+    SCOPED_TRACE("after plus 10 times, then minus 10 times");
     viewer.keys({"minus"}, 10);
     expectShowsBowl(viewer.settled(), View());
 }
@@ -218,16 +249,16 @@ TEST(Help, ReachesAPipeWhileTheViewerRunsThenEscapeEndsIt)
     xt::Viewer viewer({}, true);
     const std::string once = kHelpText;
     viewer.keys({"h"});
-    EXPECT_EQ(viewer.output(once.size()), once);
+    EXPECT_EQ(viewer.output(), once) << "after h";
     EXPECT_TRUE(viewer.running());
 
     viewer.keys({"H"});
-    EXPECT_EQ(viewer.output(2 * once.size()), once + once);
+    EXPECT_EQ(viewer.output(), once + once) << "after h, H";
     EXPECT_TRUE(viewer.running());
 
     viewer.keys({"Escape"});
-    EXPECT_EQ(viewer.waitExit(), 0);
-    EXPECT_EQ(viewer.output(3 * once.size(), 500), once + once);
+    EXPECT_EQ(viewer.waitExit(), 0) << "after Escape";
+    EXPECT_EQ(viewer.output(), once + once) << "after Escape";
 }
 
 namespace {
@@ -243,8 +274,7 @@ std::string descriptorTarget(pid_t pid, int fd)
 void expectStillServes(xt::Viewer &viewer, const std::vector<std::string> &keys)
 {
     viewer.keys(keys);
-    xt::pause(100);
-    if (!viewer.running()) {
+    if (!viewer.caughtUp()) {
         ADD_FAILURE() << "the viewer died with status " << viewer.waitExit();
         return;
     }
@@ -269,7 +299,7 @@ TEST(Streams, ClosedOrVanishedStandardStreamsNeitherHangNorKillTheViewer)
     SCOPED_TRACE("the reader of the help text goes away after 20 bytes");
     xt::Viewer viewer({}, true);
     viewer.keys({"h"});
-    EXPECT_EQ(viewer.output(20).substr(0, 20), std::string(kHelpText).substr(0, 20));
+    EXPECT_EQ(viewer.output().substr(0, 20), std::string(kHelpText).substr(0, 20));
     viewer.closeOutput();
     expectStillServes(viewer, {"h", "h", "H", "Left"});
 }
@@ -305,33 +335,27 @@ std::string withoutCarriageReturns(std::string text)
     return out;
 }
 
-// How many pixels two pictures of the same size differ in; -1 if the sizes differ.
-int differingPixels(const xt::Image &a, const xt::Image &b)
-{
-    if (a.width != b.width || a.height != b.height)
-        return -1;
-    int differ = 0;
-    for (size_t i = 0; i < a.pixels.size(); i++)
-        differ += a.pixels[i] != b.pixels[i];
-    return differ;
-}
-
 struct Frames {
     xt::Image start, left, nearer, mesh;
 };
 
 // The same steps on both builds: the first frame, a turn, a step nearer and
-// the mesh switched on.
-Frames takeFrames(xt::Viewer &viewer)
+// the mesh switched on. The native build is waited on through its probe;
+// the build under Wine, which has none, until it shows each native frame
+// exactly (should it never, its hang guard says how far it is from it).
+Frames takeFrames(xt::Viewer &viewer, const Frames *native = nullptr)
 {
+    const auto frame = [&viewer, native](xt::Image Frames::*which) {
+        return native ? viewer.showing(native->*which) : viewer.settled();
+    };
     Frames f;
-    f.start = viewer.settled();
+    f.start = frame(&Frames::start);
     viewer.keys({"Left"});
-    f.left = viewer.settled();
+    f.left = frame(&Frames::left);
     viewer.keys({"plus"});
-    f.nearer = viewer.settled();
+    f.nearer = frame(&Frames::nearer);
     viewer.chooseMenuEntry(entryMesh);
-    f.mesh = viewer.settled();
+    f.mesh = frame(&Frames::mesh);
     return f;
 }
 
@@ -344,6 +368,15 @@ TEST(Windows, TheZipsExeUnderWineDrawsAsTheNativeBuildAndServesKeysMenuAndHelp)
         xt::Viewer viewer;
         native = takeFrames(viewer);
     }
+    // Each step changes the picture, so that a build that ignores it cannot
+    // show the frame it is waited for.
+    EXPECT_GT(xt::differingPixels(native.left, native.start), 0) << "Left redrew nothing";
+    EXPECT_GT(xt::differingPixels(native.nearer, native.left), 0) << "+ redrew nothing";
+    View view;
+    view.ry += 5;
+    view.distance -= 5;
+    expectMesh(native.mesh, view, false);
+
     WinePrefix prefix;
     xt::run("unzip -q -o '" QUENDAL_WINDOWS_ZIP "' quendal.exe -d " + prefix.dir);
     xt::Viewer viewer({}, true, false, {}, {"wine", prefix.dir + "/quendal.exe"});
@@ -352,25 +385,15 @@ TEST(Windows, TheZipsExeUnderWineDrawsAsTheNativeBuildAndServesKeysMenuAndHelp)
     EXPECT_EQ(g.height, 400);
 
     viewer.activate();
-    const Frames wine = takeFrames(viewer);
-    EXPECT_EQ(differingPixels(wine.start, native.start), 0) << "the first frame";
-    EXPECT_GT(differingPixels(wine.left, wine.start), 0) << "Left redrew nothing";
-    EXPECT_EQ(differingPixels(wine.left, native.left), 0) << "after Left";
-    EXPECT_GT(differingPixels(wine.nearer, wine.left), 0) << "+ redrew nothing";
-    EXPECT_EQ(differingPixels(wine.nearer, native.nearer), 0) << "after +";
-    View view;
-    view.ry += 5;
-    view.distance -= 5;
-    expectMesh(wine.mesh, view, false);
-    EXPECT_EQ(differingPixels(wine.mesh, native.mesh), 0) << "with the mesh";
+    takeFrames(viewer, &native);
 
     // The C runtime writes text with CRLF line ends.
     const std::string help = kHelpText;
     const size_t lines = size_t(std::count(help.begin(), help.end(), '\n'));
     viewer.keys({"h"});
-    EXPECT_EQ(withoutCarriageReturns(viewer.output(help.size() + lines, 30000)), help);
+    EXPECT_EQ(withoutCarriageReturns(viewer.output(help.size() + lines)), help);
 
     viewer.keys({"Escape"});
-    EXPECT_EQ(viewer.waitExit(60000), 0);
+    EXPECT_EQ(viewer.waitExit(), 0);
 }
 #endif

@@ -9,6 +9,7 @@ TEST(Window, OpensTitled400SquareAtTheCornerWhateverGeometryIsAsked)
 {
     for (const std::vector<std::string> &args :
          {std::vector<std::string>{}, {"-geometry", "120x80+50+60"}, {"-geometry", "-0-0"}}) {
+        SCOPED_TRACE(args.empty() ? "no arguments" : args[0] + " " + args[1]);
         xt::Viewer viewer(args);  // found by its title
         const xt::Geometry g = viewer.geometry();
         EXPECT_EQ(g.x, 0);

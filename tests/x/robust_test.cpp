@@ -70,7 +70,7 @@ TEST(Abuse, AFloodOfKeysLosesNone)
     std::string expected;
     for (int i = 0; i < helps; i++)
         expected += kHelpText;
-    EXPECT_EQ(viewer.output(expected.size()), expected) << helps << " help requests";
+    EXPECT_EQ(viewer.output(), expected) << helps << " help requests";
     EXPECT_TRUE(viewer.running());
 }
 
@@ -136,11 +136,10 @@ TEST(Abuse, AnyWindowSizeDrawsWithoutGlErrors)
     for (const Size s : sizes) {
         SCOPED_TRACE(std::to_string(s.w) + " x " + std::to_string(s.h));
         viewer.resize(s.w, s.h);
-        xt::pause(150);
-        ASSERT_TRUE(viewer.running());
+        ASSERT_TRUE(viewer.caughtUp()) << "the viewer ended with status " << viewer.waitExit();
         EXPECT_EQ(viewer.geometry().width, s.w);
         EXPECT_EQ(viewer.geometry().height, s.h);
     }
     EXPECT_TRUE(viewer.settled() == start);
-    EXPECT_EQ(viewer.errors(300), "");
+    EXPECT_EQ(viewer.errors(), "");
 }

@@ -5,9 +5,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +21,12 @@
 #ifndef QUENDAL_BINARY
 #error "QUENDAL_BINARY must name the viewer to test"
 #endif
+#ifndef QUENDAL_PROBE
+#error "QUENDAL_PROBE must name the progress probe"
+#endif
+#ifndef QUENDAL_HANG_GUARD
+#error "QUENDAL_HANG_GUARD must give the seconds after which a test is taken to hang"
+#endif
 
 namespace xt {
 
@@ -27,6 +35,19 @@ namespace {
 const char viewerTitle[] = "Morvo: quendal";
 const char menuTitle[] = "freeglut menu";
 const int menuEntries = 4;
+// The type of the harness's numbered messages, as the probe names it.
+const char progressType[] = "_QUENDAL_PROGRESS";
+
+// What the hang guard says, made before it may be needed.
+char hangMessage[1024];
+
+void hangs(int)
+{
+    // Should the message not get out, the status still says it.
+    [[maybe_unused]] const ssize_t written =
+        write(STDERR_FILENO, hangMessage, std::strlen(hangMessage));
+    _exit(1);
+}
 
 pid_t serverPid = -1;
 Display *serverDisplay = nullptr;
@@ -72,23 +93,26 @@ void startServer()
         throw std::runtime_error("pipe failed");
     serverPid = fork();
     if (serverPid == 0) {
+        // Ended with the test, also when the test is killed.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         close(fds[0]);
         int devnull = open("/dev/null", O_WRONLY);
         dup2(devnull, STDERR_FILENO);
         std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "800x600x24", "-nolisten",
-               "tcp", "-noreset", static_cast<char *>(nullptr));
+        // No key repeat (-r): a key that xdotool, starved, holds down past the
+        // repeat delay would otherwise come again.
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-r", "-screen", "0", "800x600x24",
+               "-nolisten", "tcp", "-noreset", static_cast<char *>(nullptr));
         _exit(127);
     }
     close(fds[1]);
     std::string number;
     char c;
-    pollfd pfd = {fds[0], POLLIN, 0};
-    while (poll(&pfd, 1, 10000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n')
+    while (read(fds[0], &c, 1) == 1 && c != '\n')
         number += c;
     close(fds[0]);
     if (number.empty())
-        throw std::runtime_error("Xvfb did not start; is the xvfb package installed?");
+        throw std::runtime_error("Xvfb ended without a display; is the xvfb package installed?");
     std::string name = ":" + number;
     setenv("DISPLAY", name.c_str(), 1);
     setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
@@ -99,26 +123,27 @@ void startServer()
     std::atexit(stopServer);
 }
 
-template <typename Pred> bool waitFor(Pred pred, int timeoutMs)
-{
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        pause(20);
-    }
-    return true;
-}
-
 bool viewable(Window w) { return w && geometryOf(w).viewable; }
 
 }  // namespace
 
 Display *display()
 {
-    if (!serverDisplay)
+    if (!serverDisplay) {
+        doing("starting Xvfb");
+        signal(SIGALRM, hangs);
+        alarm(QUENDAL_HANG_GUARD);
         startServer();
+        doing("running the test, at no step the harness knows");
+    }
     return serverDisplay;
+}
+
+void doing(const std::string &what)
+{
+    std::snprintf(hangMessage, sizeof hangMessage,
+                  "still running %d s after the start, so taken to hang, while %s\n",
+                  QUENDAL_HANG_GUARD, what.c_str());
 }
 
 void pause(int milliseconds)
@@ -191,39 +216,64 @@ Image grab(Window window)
     return image;
 }
 
+long differingPixels(const Image &a, const Image &b)
+{
+    if (a.width != b.width || a.height != b.height)
+        return -1;
+    long differ = 0;
+    for (size_t i = 0; i < a.pixels.size(); i++)
+        differ += a.pixels[i] != b.pixels[i];
+    return differ;
+}
+
 namespace {
+
+std::string probePath()
+{
+    const char *probe = std::getenv("QUENDAL_PROBE");
+    return probe ? probe : QUENDAL_PROBE;
+}
 
 // Starts the viewer with the given arguments. Each stream asked for becomes
 // a pipe whose reading end is returned through it, and the descriptors in
 // `closed` are closed; without a display, the viewer gets no DISPLAY at all.
+// Given a descriptor for its progress, the viewer runs with the probe, which
+// reports on it.
 pid_t spawn(std::vector<std::string> args, int *out, int *err, bool withDisplay = true,
-            const std::vector<int> &closed = {}, std::vector<std::string> command = {})
+            const std::vector<int> &closed = {}, std::vector<std::string> command = {},
+            int progress = -1)
 {
     display();
     int outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1};
-    if ((out && pipe(outPipe) != 0) || (err && pipe(errPipe) != 0))
+    if ((out && pipe2(outPipe, O_CLOEXEC) != 0) || (err && pipe2(errPipe, O_CLOEXEC) != 0))
         throw std::runtime_error("pipe failed");
     const pid_t pid = fork();
     if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (out)
             dup2(outPipe[1], STDOUT_FILENO);
         if (err)
             dup2(errPipe[1], STDERR_FILENO);
-        for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
-            if (fd >= 0)
-                close(fd);
         for (int fd : closed)
             close(fd);
         if (!withDisplay)
             unsetenv("DISPLAY");
+        std::string preload;
 #ifdef QUENDAL_VIEWER_PRELOAD
         // The sanitizer runtime must come first among preloaded libraries.
-        setenv("LD_PRELOAD", QUENDAL_VIEWER_PRELOAD, 1);
+        preload = QUENDAL_VIEWER_PRELOAD;
         setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
         setenv("LSAN_OPTIONS", "suppressions=" QUENDAL_LEAK_SUPPRESSIONS ":print_suppressions=1",
                1);
         setenv("UBSAN_OPTIONS", "print_stacktrace=1:halt_on_error=1", 1);
 #endif
+        if (progress >= 0) {
+            fcntl(progress, F_SETFD, 0);
+            setenv("QUENDAL_PROGRESS_FD", std::to_string(progress).c_str(), 1);
+            preload += (preload.empty() ? "" : ":") + probePath();
+        }
+        if (!preload.empty())
+            setenv("LD_PRELOAD", preload.c_str(), 1);
         // QUENDAL_VIEWER names another build of the viewer, such as an installed one.
         const char *binary = std::getenv("QUENDAL_VIEWER");
         if (!binary)
@@ -239,35 +289,14 @@ pid_t spawn(std::vector<std::string> args, int *out, int *err, bool withDisplay 
         execvp(argv[0], argv.data());
         _exit(127);
     }
-    if (out) {
-        close(outPipe[1]);
+    for (int fd : {outPipe[1], errPipe[1]})
+        if (fd >= 0)
+            close(fd);
+    if (out)
         *out = outPipe[0];
-    }
-    if (err) {
-        close(errPipe[1]);
+    if (err)
         *err = errPipe[0];
-    }
     return pid;
-}
-
-// Appends what the descriptor delivers until `buffer` holds `atLeast` bytes,
-// the writer closes it, or the time is up.
-void readInto(int fd, std::string &buffer, size_t atLeast, int timeoutMs)
-{
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (buffer.size() < atLeast) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        end - std::chrono::steady_clock::now())
-                        .count();
-        pollfd pfd = {fd, POLLIN, 0};
-        if (left <= 0 || poll(&pfd, 1, int(left)) <= 0)
-            break;
-        char chunk[4096];
-        ssize_t n = read(fd, chunk, sizeof chunk);
-        if (n <= 0)
-            break;
-        buffer.append(chunk, size_t(n));
-    }
 }
 
 int statusOf(int waitStatus)
@@ -275,36 +304,70 @@ int statusOf(int waitStatus)
     return WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);
 }
 
+// Reads what the descriptor delivers until the writer closes it, or until
+// `buffer` holds `atLeast` bytes.
+void readUntil(int fd, std::string &buffer, size_t atLeast = SIZE_MAX)
+{
+    char chunk[4096];
+    ssize_t n = 0;
+    while (buffer.size() < atLeast && (n = read(fd, chunk, sizeof chunk)) > 0)
+        buffer.append(chunk, size_t(n));
+}
+
 }  // namespace
 
-Ended runToEnd(std::vector<std::string> args, bool withDisplay, int timeoutMs)
+Ended runToEnd(std::vector<std::string> args, bool withDisplay)
 {
     int err = -1;
+    display();
+    doing("running the viewer to its end");
     const pid_t pid = spawn(std::move(args), nullptr, &err, withDisplay);
     Ended ended{-1, {}};
-    readInto(err, ended.errors, SIZE_MAX, timeoutMs);
+    readUntil(err, ended.errors);
     close(err);
     int status = 0;
-    if (waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 1000))
+    if (waitpid(pid, &status, 0) == pid)
         ended.status = statusOf(status);
-    else {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
     return ended;
 }
 
 Viewer::Viewer(std::vector<std::string> args, bool captureOutput, bool captureErrors,
                std::vector<int> closed, std::vector<std::string> command)
+    : probed_(command.empty())
 {
-    // Wine sets up a new prefix on its first start, which takes a while.
-    const int windowWaitMs = command.empty() ? 10000 : 300000;
+    int progress[2] = {-1, -1};
+    if (probed_) {
+        if (access(probePath().c_str(), R_OK) != 0)
+            throw std::runtime_error("no progress probe at " + probePath() +
+                                     "; QUENDAL_PROBE names another");
+        if (pipe2(progress, O_CLOEXEC) != 0)
+            throw std::runtime_error("pipe failed");
+    }
+    display();
+    doing("waiting for the viewer's window");
     pid_ = spawn(std::move(args), captureOutput ? &out_ : nullptr, captureErrors ? &err_ : nullptr,
-                 true, closed, std::move(command));
-    if (!waitFor([&] { return (window_ = findWindow(viewerTitle)) != 0 || !running(); },
-                 windowWaitMs) ||
-        !window_)
-        throw std::runtime_error("the viewer's window did not appear");
+                 true, closed, std::move(command), progress[1]);
+    if (probed_) {
+        close(progress[1]);
+        progress_ = progress[0];
+        if (!waitForReport(0))
+            ended("before its window appeared");
+        window_ = findWindow(viewerTitle);
+        if (!window_)
+            throw std::runtime_error("the viewer went idle with no window titled " +
+                                     std::string(viewerTitle));
+    } else {
+        // Wine sets up a new prefix on its first start, which takes a while.
+        while (!(window_ = findWindow(viewerTitle)) && running())
+            pause(20);
+        if (!window_)
+            ended("before its window appeared");
+    }
+    // Told when the window goes, so that the next test finds no trace of it.
+    Display *d = display();
+    XSelectInput(d, window_, StructureNotifyMask);
+    XWindowAttributes attributes;
+    watched_ = XGetWindowAttributes(d, window_, &attributes) != 0;
 }
 
 Viewer::~Viewer()
@@ -313,11 +376,16 @@ Viewer::~Viewer()
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
-    for (int fd : {out_, err_})
+    for (int fd : {out_, err_, progress_})
         if (fd >= 0)
             close(fd);
     // Let the server drop the window before the next test looks for one.
-    waitFor([] { return findWindow(viewerTitle) == 0; }, 3000);
+    doing("waiting for the server to drop the viewer's window");
+    XEvent event;
+    while (watched_) {
+        XWindowEvent(display(), window_, StructureNotifyMask, &event);
+        watched_ = event.type != DestroyNotify;
+    }
 }
 
 bool Viewer::running()
@@ -332,99 +400,195 @@ bool Viewer::running()
     return false;
 }
 
-int Viewer::waitExit(int timeoutMs)
+void Viewer::reap()
 {
-    if (!waitFor([&] { return !running(); }, timeoutMs))
-        return -1;
-    return exitStatus_;
+    int status;
+    if (pid_ > 0 && waitpid(pid_, &status, 0) == pid_)
+        exitStatus_ = statusOf(status);
+    pid_ = -1;
+}
+
+void Viewer::ended(const std::string &while_) const
+{
+    throw std::runtime_error("the viewer ended with status " + std::to_string(exitStatus_) + " " +
+                             while_ + ", after " + lastStep_);
+}
+
+// Appends what the descriptor has ready, without waiting for more; closes it
+// once the writer has.
+void Viewer::drain(int fd, std::string &buffer)
+{
+    char chunk[4096];
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n > 0)
+        buffer.append(chunk, size_t(n));
+    else if (fd == out_) {
+        close(out_);
+        out_ = -1;
+    } else if (fd == err_) {
+        close(err_);
+        err_ = -1;
+    }
+}
+
+// Reads the probe's reports until the one numbered, keeping up with the
+// viewer's output meanwhile so that it never blocks on a full pipe. False
+// once the viewer has ended.
+bool Viewer::waitForReport(long number)
+{
+    std::string line;
+    while (progress_ >= 0) {
+        pollfd fds[3] = {{progress_, POLLIN, 0}, {out_, POLLIN, 0}, {err_, POLLIN, 0}};
+        if (poll(fds, 3, -1) < 0)
+            continue;
+        if (fds[1].revents)
+            drain(out_, output_);
+        if (fds[2].revents)
+            drain(err_, errors_);
+        if (!fds[0].revents)
+            continue;
+        char c;
+        if (read(progress_, &c, 1) != 1) {
+            close(progress_);
+            progress_ = -1;
+        } else if (c != '\n')
+            line += c;
+        else if (std::atol(line.c_str()) == number)
+            return true;
+        else
+            line.clear();
+    }
+    reap();
+    return false;
+}
+
+bool Viewer::caughtUp()
+{
+    if (!probed_ || progress_ < 0)
+        return running();
+    Display *d = display();
+    XEvent message = {};
+    message.xclient.type = ClientMessage;
+    message.xclient.window = window_;
+    message.xclient.message_type = XInternAtom(d, progressType, False);
+    message.xclient.format = 32;
+    message.xclient.data.l[1] = ++sent_;
+    XSendEvent(d, window_, False, NoEventMask, &message);
+    XFlush(d);
+    doing("waiting for the viewer to handle " + lastStep_);
+    return waitForReport(sent_);
 }
 
 Geometry Viewer::geometry() const { return geometryOf(window_); }
 
-// CPU time the viewer has used so far, in clock ticks, across its threads.
-long Viewer::cpuTicks() const
+Image Viewer::settled()
 {
-    FILE *f = std::fopen(("/proc/" + std::to_string(pid_) + "/stat").c_str(), "r");
-    if (!f)
-        return -1;
-    char line[1024] = {};
-    const bool ok = std::fgets(line, sizeof line, f) != nullptr;
-    std::fclose(f);
-    const char *rest = ok ? std::strrchr(line, ')') : nullptr;
-    long utime = 0, stime = 0;
-    // After the command name: state, then eleven fields before utime and stime.
-    if (!rest || std::sscanf(rest + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld",
-                             &utime, &stime) != 2)
-        return -1;
-    return utime + stime;
+    if (!caughtUp())
+        ended("before its picture could be taken");
+    return grab(window_);
 }
 
-// A close-up frame can take the software renderer a good part of a second,
-// so a picture is settled only once the viewer has stopped using the CPU and
-// the window has stopped changing.
-Image Viewer::settled() const
+Image Viewer::showing(const Image &expected)
 {
-    Image last = grab(window_);
-    long ticks = cpuTicks();
-    int quiet = 0;
-    for (int i = 0; i < 300 && quiet < 3; i++) {
-        pause(50);
-        Image next = grab(window_);
-        const long now = cpuTicks();
-        quiet = next == last && now == ticks ? quiet + 1 : 0;
-        last = next;
-        ticks = now;
+    for (;;) {
+        const Image image = grab(window_);
+        if (image == expected)
+            return image;
+        doing("waiting for the window to show the expected picture after " + lastStep_ + ": " +
+              std::to_string(differingPixels(image, expected)) +
+              " pixels differ (-1: the sizes do)");
+        if (!running())
+            ended("before it showed the expected picture");
+        pause(20);
     }
-    return last;
 }
 
-void Viewer::keys(const std::vector<std::string> &names, int repeat, int delayMs) const
+void Viewer::keys(const std::vector<std::string> &names, int repeat, int delayMs)
 {
-    std::string list;
+    std::string once, list;
+    for (const std::string &n : names)
+        once += " " + n;
     for (int i = 0; i < repeat; i++)
-        for (const std::string &n : names)
-            list += " " + n;
+        list += once;
+    lastStep_ = "the keys" + (once.size() > 100 ? once.substr(0, 100) + " ..." : once) +
+                (repeat > 1 ? " " + std::to_string(repeat) + " times" : "");
     std::string id = std::to_string(window_);
     run("xdotool windowfocus --sync " + id + " key --delay " + std::to_string(delayMs) + list);
 }
 
-void Viewer::resize(int width, int height) const
+void Viewer::resize(int width, int height)
 {
+    lastStep_ = "resizing to " + std::to_string(width) + " x " + std::to_string(height);
     run("xdotool windowsize --sync " + std::to_string(window_) + " " + std::to_string(width) + " " +
         std::to_string(height));
 }
 
-void Viewer::chooseMenuEntry(int entry, int x, int y) const
+void Viewer::chooseMenuEntry(int entry, int x, int y)
 {
     Geometry g = geometry();
+    lastStep_ = "the right click for menu entry " + std::to_string(entry);
     run("xdotool mousemove --sync " + std::to_string(g.x + x) + " " + std::to_string(g.y + y) +
         " click 3");
     Window menu = 0;
-    if (!waitFor([&] { return (menu = findWindow(menuTitle)) != 0; }, 5000))
+    if (probed_) {
+        if (!caughtUp())
+            ended("with the menu asked for");
+        menu = findWindow(menuTitle);
+    } else {
+        doing("waiting for the pop-up menu to open");
+        while (!(menu = findWindow(menuTitle)) && running())
+            pause(20);
+    }
+    if (!menu)
         throw std::runtime_error("the pop-up menu did not open");
     Geometry m = geometryOf(menu);
     const int rowHeight = m.height / menuEntries;
-    const std::string click = "xdotool mousemove --sync " + std::to_string(m.x + m.width / 2) +
-                              " " + std::to_string(m.y + rowHeight * entry + rowHeight / 2) +
-                              " click 1";
-    run(click);
-    // Under Wine the first click on the menu may only activate it.
-    if (!waitFor([&] { return findWindow(menuTitle) == 0; }, 2000))
-        run(click);
-    if (!waitFor([&] { return findWindow(menuTitle) == 0; }, 5000))
-        throw std::runtime_error("the pop-up menu did not close");
+    lastStep_ = "the click on menu entry " + std::to_string(entry);
+    run("xdotool mousemove --sync " + std::to_string(m.x + m.width / 2) + " " +
+        std::to_string(m.y + rowHeight * entry + rowHeight / 2) + " click 1");
+    if (probed_) {
+        if (caughtUp() && findWindow(menuTitle))
+            throw std::runtime_error("the pop-up menu did not close after " + lastStep_);
+    } else {
+        doing("waiting for the pop-up menu to close");
+        while (findWindow(menuTitle) && running())
+            pause(20);
+    }
 }
 
-void Viewer::activate() const
+// Wine takes the first click on the window for its activation, which it
+// may not have made when keys sent after it arrive. The menu that a right
+// click opens shows that the click was taken; a click beside the menu then
+// closes it, choosing nothing.
+void Viewer::activate()
 {
-    Geometry g = geometry();
+    const Geometry g = geometry();
+    lastStep_ = "the right click that activates the window";
     run("xdotool mousemove --sync " + std::to_string(g.x + g.width / 2) + " " +
-        std::to_string(g.y + g.height / 2) + " click 1");
+        std::to_string(g.y + g.height / 2) + " click 3");
+    doing("waiting for the pop-up menu to open after " + lastStep_);
+    while (!findWindow(menuTitle) && running())
+        pause(20);
+    lastStep_ = "the click beside the menu that closes it";
+    run("xdotool mousemove --sync " + std::to_string(g.x + 10) + " " + std::to_string(g.y + 10) +
+        " click 1");
+    doing("waiting for the pop-up menu to close after " + lastStep_);
+    while (findWindow(menuTitle) && running())
+        pause(20);
 }
 
-std::string Viewer::output(size_t atLeast, int timeoutMs)
+std::string Viewer::output(size_t atLeast)
 {
-    readInto(out_, output_, atLeast, timeoutMs);
+    if (out_ < 0)
+        return output_;
+    doing("reading the viewer's output after " + lastStep_);
+    if (!probed_)
+        readUntil(out_, output_, atLeast);
+    else if (!caughtUp())
+        readUntil(out_, output_);
+    else
+        while (out_ >= 0 && poll(std::array<pollfd, 1>{{{out_, POLLIN, 0}}}.data(), 1, 0) > 0)
+            drain(out_, output_);
     return output_;
 }
 
@@ -434,10 +598,23 @@ void Viewer::closeOutput()
     out_ = -1;
 }
 
-std::string Viewer::errors(int timeoutMs)
+std::string Viewer::errors()
 {
-    readInto(err_, errors_, SIZE_MAX, timeoutMs);
+    if (caughtUp())
+        while (err_ >= 0 && poll(std::array<pollfd, 1>{{{err_, POLLIN, 0}}}.data(), 1, 0) > 0)
+            drain(err_, errors_);
+    else if (err_ >= 0)
+        readUntil(err_, errors_);
     return errors_;
+}
+
+int Viewer::waitExit()
+{
+    doing("waiting for the viewer to end after " + lastStep_);
+    if (probed_ && caughtUp())
+        return -1;
+    reap();
+    return exitStatus_;
 }
 
 }  // namespace xt
