@@ -22,6 +22,7 @@ finding() {
 # The words of a list on one line.
 inline() { tr '\n' ' ' | sed 's/ $//'; }
 # `backticked` words on a line.
+# shellcheck disable=SC2016 # the backticks are the markdown's, not the shell's
 ticked() { grep -o '`[^`]*`' <<<"$1" | tr -d '`' || true; }
 # Whether a path, or a file pattern, names something in the tree.
 exists() {
@@ -155,11 +156,11 @@ for doc in "${documents[@]}"; do
             grep -q -x -F -e "${word%%/*}" <<<"$tops" || continue
             exists "$word" || finding "$doc:$line" "names $word, which is not in the tree"
         done
-        for link in $(grep -o '](\([^)#]*\))' <<<"$text" | sed 's/^](//; s/)$//'); do
-            [[ $link != *://* ]] || continue
+        while read -r link; do
+            [[ -z $link || $link == *://* ]] && continue
             exists "$(dirname "$doc")/$link" ||
                 finding "$doc:$line" "links to $link, which is not in the tree"
-        done
+        done < <(grep -o '](\([^)#]*\))' <<<"$text" | sed 's/^](//; s/)$//' || true)
     done < <(grep -n -e '`' -e '](' "$doc")
 done
 
