@@ -18,7 +18,7 @@ PACKAGE_CHECK_PACKAGES="lintian devscripts desktop-file-utils appstream mandoc a
 # What the tests need on top: the package's (GoogleTest, a private X server,
 # real input), xvfb-run's xauth, the static checkers and the tools that build
 # and check the .deb.
-# shellcheck disable=SC2034
+# shellcheck disable=SC2034 # used by the scripts that source this file
 TEST_PACKAGES="xauth clang-tidy cppcheck clang-format shellcheck groff-base $PACKAGE_PACKAGES
     $PACKAGE_CHECK_PACKAGES"
 

@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "net.h"
@@ -252,9 +251,7 @@ int main(int argc, char **argv)
 
     for (int i = 0; i < 100; i++)
         frameMs(displayScene);
-    unculledRenderer = gluNewNurbsRenderer();
-    gluNurbsProperty(unculledRenderer, GLU_SAMPLING_TOLERANCE, 50);
-    gluNurbsProperty(unculledRenderer, GLU_DISPLAY_MODE, GLU_FILL);
+    unculledRenderer = newUnculledRenderer();
     // The initial view is far: the renderer it draws with is the far one.
     std::vector<unsigned char> picture, unculledPicture;
     const WalkState firstView = {int(viewDistance), int(rotationX), int(rotationY), int(rotationZ)};
@@ -300,25 +297,25 @@ int main(int argc, char **argv)
     const long rssAfter = statusKb("VmRSS:");
     const long liveAfter = live;
 
-    // Nearer views make GLU cut the surface finer.
+    // Nearer views make GLU cut the surface finer. The distances take turns,
+    // frame by frame, so that each sees the same machine.
     struct Near {
         float distance;
-        double ms, gluShare;
+        std::vector<double> ms;
+        double totalMs, gluMs;
     };
     std::vector<Near> byDistance;
-    for (float d : {40.0f, 20.0f, 10.0f, 5.0f, 0.0f, -5.0f}) {
-        if (quick)
-            break;
-        viewDistance = d;
-        std::vector<double> ms;
-        tessellationMs = 0;
-        for (int i = 0; i < 5; i++)
-            ms.push_back(frameMs(displayScene));
-        double sum = 0;
-        for (double m : ms)
-            sum += m;
-        byDistance.push_back({d, median(ms), tessellationMs / sum});
-    }
+    for (float d : {40.0f, 20.0f, 10.0f, 5.0f, 0.0f, -5.0f})
+        if (!quick)
+            byDistance.push_back({d, {}, 0, 0});
+    for (int round = 0; round < 41; round++)
+        for (Near &n : byDistance) {
+            viewDistance = n.distance;
+            tessellationMs = 0;
+            n.ms.push_back(frameMs(displayScene));
+            n.totalMs += n.ms.back();
+            n.gluMs += tessellationMs;
+        }
     viewDistance = 40.0f;
 
     // The slowest frame over a walk of reachable views, each the median of
@@ -375,6 +372,7 @@ int main(int argc, char **argv)
             busiestFar = v;
 
     std::printf("window %dx%d\n", width, height);
+    std::printf("gl_renderer %s\n", reinterpret_cast<const char *>(glGetString(GL_RENDERER)));
     std::printf("frame_ms_median %.4f\n", median(scene));
     std::printf("bare_frame_ms_median %.4f\n", median(bare));
     std::printf("frame_ratio %.2f\n", median(scene) / median(bare));
@@ -385,7 +383,7 @@ int main(int argc, char **argv)
                 double(unsurfacedAllocations) / samples);
     for (const Near &n : byDistance)
         std::printf("frame_ms_at_distance_%g %.2f (%.0f%% in gluEndSurface)\n", double(n.distance),
-                    n.ms, 100 * n.gluShare);
+                    median(n.ms), 100 * n.gluMs / n.totalMs);
     std::printf("walk_views %zu\n", walk.size());
     std::printf("walk_slowest_frame_ms %.2f (distance %d, angles %d %d %d)\n", slowestMs,
                 slowest.distance, slowest.rx, slowest.ry, slowest.rz);
@@ -406,8 +404,9 @@ int main(int argc, char **argv)
         const ViewPoints &v = farViews[k];
         const double ratio = busiestMs[k].ms / busiestMs[k].unculledMs;
         worstRatio = std::max(worstRatio, ratio);
-        printView(("busiest_far_view_" + std::to_string(k + 1) + "_points").c_str(), v.view,
-                  v.points);
+        char name[64];
+        std::snprintf(name, sizeof name, "busiest_far_view_%zu_points", k + 1);
+        printView(name, v.view, v.points);
         std::printf("busiest_far_view_%zu_unculled_points %ld\n", k + 1, v.unculledPoints);
         std::printf("busiest_far_view_%zu_frame_ms %.2f\n", k + 1, busiestMs[k].ms);
         std::printf("busiest_far_view_%zu_unculled_frame_ms %.2f\n", k + 1,

@@ -13,6 +13,16 @@
 #include "net.h"
 #include "viewer.h"
 
+// A renderer with nothing but GLU's own path-length sampling, to the
+// viewer's tolerance of 50 pixels, and no culling.
+inline GLUnurbs *newUnculledRenderer()
+{
+    GLUnurbs *renderer = gluNewNurbsRenderer();
+    gluNurbsProperty(renderer, GLU_SAMPLING_TOLERANCE, 50);
+    gluNurbsProperty(renderer, GLU_DISPLAY_MODE, GLU_FILL);
+    return renderer;
+}
+
 inline void drawUnculledScene(GLUnurbs *renderer)
 {
     static std::vector<float> net = expectedNet(), sKnots = expectedSKnots(),

@@ -244,9 +244,7 @@ long litPixelsInLastQuarter(const std::vector<unsigned char> &frame, int size)
 TEST(RealGl, EveryReachableViewDrawsBoundedWorkAndFarViewsAsGluSamplesThem)
 {
     openWindow();
-    GLUnurbs *pathLength = gluNewNurbsRenderer();
-    gluNurbsProperty(pathLength, GLU_SAMPLING_TOLERANCE, 50);
-    gluNurbsProperty(pathLength, GLU_DISPLAY_MODE, GLU_FILL);
+    GLUnurbs *pathLength = newUnculledRenderer();
     framePoints(400);
     const long startKb = peakResidentKb();
 
@@ -301,9 +299,7 @@ TEST(RealGl, FarViewsFillingALargeWindowAsGluSamplesThemUnculled)
     resizeWindow(size);
     ASSERT_EQ(glutGet(GLUT_WINDOW_WIDTH), size) << "the window did not grow";
     pointBudget = budgetAt400 * (size / 400) * (size / 400);
-    GLUnurbs *unculled = gluNewNurbsRenderer();
-    gluNurbsProperty(unculled, GLU_SAMPLING_TOLERANCE, 50);
-    gluNurbsProperty(unculled, GLU_DISPLAY_MODE, GLU_FILL);
+    GLUnurbs *unculled = newUnculledRenderer();
 
     int compared = 0, culledViews = 0;
     long lit = 0;
