@@ -13,7 +13,6 @@
 #endif
 #ifdef QUENDAL_X11
 #include <GL/glx.h>
-#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #endif
 
@@ -123,9 +122,10 @@ static void openClosedStandardStreams()
 #endif
 
 #ifdef QUENDAL_X11
-// Desktops match a running window to its desktop entry by WM_CLASS, and
-// name its process by _NET_WM_PID; GLUT sets neither. Its window is the
-// drawable of the context it has just made current.
+// Desktops match a running window to its desktop entry: GNOME Shell by
+// WM_CLASS, KWin only by _KDE_NET_WM_DESKTOP_FILE, the entry's name without
+// ".desktop". GLUT sets neither (it sets _NET_WM_PID itself). Its window is
+// the drawable of the context it has just made current.
 static void setWindowOwnerHints()
 {
     Display *display = glXGetCurrentDisplay();
@@ -134,9 +134,11 @@ static void setWindowOwnerHints()
     char windowClass[] = "quendal";
     XClassHint hint = {windowClass, windowClass};
     XSetClassHint(display, window, &hint);
-    const auto pid = static_cast<unsigned long>(getpid());
-    XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32,
-                    PropModeReplace, reinterpret_cast<const unsigned char *>(&pid), 1);
+    const Atom desktopFile = XInternAtom(display, "_KDE_NET_WM_DESKTOP_FILE", False);
+    const Atom utf8String = XInternAtom(display, "UTF8_STRING", False);
+    XChangeProperty(display, window, desktopFile, utf8String, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char *>(windowClass),
+                    static_cast<int>(sizeof windowClass - 1));
 }
 #endif
 

@@ -287,17 +287,21 @@ int XSetClassHint(Display *display, Window window, XClassHint *hint)
 Atom XInternAtom(Display *display, const char *name, Bool onlyIfExists)
 {
     record("XInternAtom", {double(onlyIfExists)}, name, display);
-    return fake::pidAtom;
+    return fake::firstAtom + fake::count("XInternAtom") - 1;
 }
-// The values of a 32-bit property reach Xlib as longs.
+// The values of a 32-bit property reach Xlib as longs; an 8-bit one is
+// recorded as its text.
 int XChangeProperty(Display *display, Window window, Atom property, Atom type, int format, int mode,
                     const unsigned char *data, int count)
 {
     std::vector<double> args = {double(window), double(property), double(type), double(format),
                                 double(mode)};
+    std::string text;
     for (int i = 0; i < count && format == 32; i++)
         args.push_back(double(reinterpret_cast<const unsigned long *>(data)[i]));
-    record("XChangeProperty", args, {}, display);
+    if (format == 8)
+        text.assign(reinterpret_cast<const char *>(data), size_t(count));
+    record("XChangeProperty", args, text, display);
     return 1;
 }
 

@@ -54,10 +54,11 @@ extern NurbsSurface lastSurface;
 // the second.
 GLUnurbs *renderer(int which = 0);
 
-// The display, window and atom GLX and Xlib give out for the window GLUT made.
+// The display and window GLX gives out for the window GLUT made, and the
+// atoms Xlib gives out: the first name interned gets the first, and so on.
 Display *display();
 const Window window = 0x400001;
-const Atom pidAtom = 300;
+const Atom firstAtom = 300;
 
 void reset();
 // For a test that ends in exit(): writes the names of the calls made up to

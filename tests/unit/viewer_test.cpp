@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Start-up order, the frame and the projection, read back from the fake.
-#include <X11/Xatom.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "fake_gl.h"
 #include "interaction.h"
@@ -89,11 +87,12 @@ TEST(Startup, RunsTheSequenceInOrderAndLeavesTheCommandLineToGlut)
         {"glXGetCurrentDisplay"},
         {"glXGetCurrentDrawable"},
         {"XSetClassHint", {double(fake::window)}, "quendal.quendal", fake::display()},
-        {"XInternAtom", {False}, "_NET_WM_PID", fake::display()},
+        {"XInternAtom", {False}, "_KDE_NET_WM_DESKTOP_FILE", fake::display()},
+        {"XInternAtom", {False}, "UTF8_STRING", fake::display()},
         {"XChangeProperty",
-         {double(fake::window), double(fake::pidAtom), XA_CARDINAL, 32, PropModeReplace,
-          double(getpid())},
-         {},
+         {double(fake::window), double(fake::firstAtom), double(fake::firstAtom + 1), 8,
+          PropModeReplace},
+         "quendal",
          fake::display()},
         {"glEnable", {GL_AUTO_NORMAL}},
         {"glEnable", {GL_NORMALIZE}},
