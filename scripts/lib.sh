@@ -117,15 +117,25 @@ configure() {
     cmake --preset "$preset" "$@" >/dev/null
 }
 
+# Starts an Xvfb server of the size given (WIDTHxHEIGHT) on a display it
+# picks itself (a number guessed from lock files may be taken meanwhile), with
+# no key repeat; sets xvfb_pid and xvfb_number once it accepts connections,
+# or fails if it ended first.
+open_xvfb() {
+    local fd
+    exec {fd}< <(exec Xvfb -displayfd 1 -r -screen 0 "$1x24" -nolisten tcp 2>/dev/null)
+    xvfb_pid=$!
+    read -r xvfb_number <&"$fd"
+    exec {fd}<&-
+}
+
 # Starts a private Xvfb server on a free display, 800 x 600 or the size given
 # (WIDTHxHEIGHT), exports DISPLAY, and stops the server when the script exits.
 start_xvfb() {
-    local number
-    exec 3< <(Xvfb -displayfd 1 -screen 0 "${1:-800x600}x24" -nolisten tcp 2>/dev/null)
-    XVFB_PID=$!
+    open_xvfb "${1:-800x600}"
+    XVFB_PID=$xvfb_pid
     trap 'kill $XVFB_PID 2>/dev/null || true' EXIT
-    read -r -t 10 number <&3
-    export DISPLAY=":$number"
+    export DISPLAY=":$xvfb_number"
 }
 
 # Fails with one plain line, naming the ways out, unless an X display answers.
