@@ -2,14 +2,20 @@
 # Shared by the scripts: install what is missing, and build.
 # shellcheck shell=bash
 
-# The package lists are used by the scripts that source this file.
+# The package lists are used by the scripts that source this file. The
+# libraries are named apart from the tools: built for another architecture
+# (scripts/test-arch), the libraries are that architecture's, and the tools
+# this machine's.
 # Debian's packages that building and running the viewer needs.
+BUILD_LIBRARIES="libgl-dev libglu1-mesa-dev libglut-dev libx11-dev libgl1-mesa-dri"
+BUILD_TOOLS="g++ make cmake x11-utils"
 # shellcheck disable=SC2034
-BUILD_PACKAGES="g++ make cmake libgl-dev libglu1-mesa-dev libglut-dev libx11-dev libgl1-mesa-dri
-    x11-utils"
+BUILD_PACKAGES="$BUILD_TOOLS $BUILD_LIBRARIES"
 # What building the Debian package needs on top, its build's own tests
 # included.
-PACKAGE_PACKAGES="build-essential debhelper dpkg-dev libgtest-dev xvfb xdotool"
+PACKAGE_LIBRARIES="libgtest-dev"
+PACKAGE_TOOLS="build-essential debhelper dpkg-dev xvfb xdotool"
+PACKAGE_PACKAGES="$PACKAGE_TOOLS $PACKAGE_LIBRARIES"
 # Debian's own judges of a package; autopkgtest to run its tests in a
 # throwaway testbed, which mmdebstrap makes and uidmap lets a normal user
 # enter.
@@ -169,21 +175,38 @@ copy_tree() {
 
 # Builds the source package and the .deb the Debian way, with
 # dpkg-buildpackage and debhelper, in a clean copy of the tree; the build runs
-# the tests that need no root unless DEB_BUILD_OPTIONS says nocheck. Leaves
-# the .dsc, its tarball and the .deb in the directory given, and prints the
-# path of the .deb.
+# the tests that need no root unless DEB_BUILD_OPTIONS says nocheck. Further
+# arguments go to dpkg-buildpackage (--host-arch ARCH, for one). Leaves the
+# .dsc, its tarball, the .deb and the build's log (named .build, as debuild
+# names it) in the directory given, and prints the path of the .deb.
 build_deb() {
-    local out=$1 work
+    local out=$1 work deb
+    shift
     work=$(mktemp -d)
     mkdir "$work/quendal"
     copy_tree "$work/quendal"
-    if ! (cd "$work/quendal" && dpkg-buildpackage -us -uc) >"$work/build.log" 2>&1; then
+    if ! (cd "$work/quendal" && dpkg-buildpackage -us -uc "$@") >"$work/build.log" 2>&1; then
         cat "$work/build.log" >&2
         rm -rf "$work"
         return 1
     fi
     mkdir -p "$out"
+    deb=$(basename "$work"/quendal_*.deb)
     cp "$work"/quendal_*.deb "$work"/quendal_*.dsc "$work"/quendal_*.tar.* "$out"/
-    ls "$out"/quendal_*.deb
+    cp "$work/build.log" "$out/${deb%.deb}.build"
+    echo "$out/$deb"
     rm -rf "$work"
+}
+
+# Holds the packages given (.deb or .dsc) to lintian at its strictest:
+# pedantic, every tag shown, any tag a failure; further options go before
+# them. Prints what lintian found, less the one line it says when run as
+# root, and fails if it found anything or could not run.
+lint_package() {
+    local out status=0
+    out=$(lintian --pedantic --display-info --fail-on error,warning,info,pedantic "$@" 2>&1) ||
+        status=$?
+    out=$(printf '%s\n' "$out" | grep -vx 'running with root privileges is not recommended!' || true)
+    [ -z "$out" ] || printf '%s\n' "$out"
+    [ "$status" -eq 0 ] && [ -z "$out" ]
 }

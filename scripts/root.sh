@@ -131,6 +131,11 @@ root_cleanup() {
     if [ -n "$run" ] && [ -d "$run" ]; then
         kill_inside "$run/root"
         if unmount_below "$run"; then
+            # What this run downloaded, kept for the next; a package another
+            # run kept meanwhile stays as it is.
+            [ ! -d "$run/debs" ] ||
+                find "$run/debs" -maxdepth 1 -name '*.deb' -links 1 -exec ln -t "$debs" {} + \
+                    2>/dev/null || true
             rm -rf --one-file-system "$run"
         else
             say "could not unmount everything below $run; left it in place"
@@ -205,7 +210,11 @@ root_enter_fresh_copy() {
     must mount -t tmpfs -o mode=1777 tmpfs "$root/dev/shm"
     must mount -t tmpfs -o mode=0755 tmpfs "$root/run"
     mkdir -m 1777 "$root/run/lock"
-    must mount --bind "$debs" "$root/var/cache/apt/archives"
+    # The packages downloaded before, linked into a directory of this run's
+    # own: apt locks the directory it downloads into, and runs overlap.
+    mkdir "$run/debs"
+    find "$debs" -maxdepth 1 -name '*.deb' -exec ln -t "$run/debs" {} +
+    must mount --bind "$run/debs" "$root/var/cache/apt/archives"
     cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
     # An installed system names itself in /etc/hosts; sudo asks for that name.
     [ -e "$root/etc/hosts" ] || printf '127.0.0.1\tlocalhost\n127.0.1.1\t%s\n' "$(hostname)" \

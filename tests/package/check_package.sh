@@ -29,14 +29,6 @@ judge() {
     fi
 }
 
-# lintian, less the one line it says on standard error when run as root.
-run_lintian() {
-    local status=0
-    lintian "$@" >"$work/lintian.txt" 2>&1 || status=$?
-    grep -vx 'running with root privileges is not recommended!' "$work/lintian.txt" || true
-    return "$status"
-}
-
 # The testbed is a user namespace, which a chroot, or a container that
 # refuses them, cannot make: say so before building anything.
 unshare --user true 2>/dev/null ||
@@ -45,7 +37,7 @@ unshare --user true 2>/dev/null ||
 deb=$(build_deb "$work/out" | tail -n 1)
 echo "built $deb"
 
-judge lintian run_lintian --pedantic --display-info --fail-on error,warning,info,pedantic "$deb"
+judge lintian lint_package "$deb"
 # The source package, too. These tags say which lintian reads it, not what
 # the package is, so they alone are suppressed:
 # - Standards-Version is the newest that Debian 13's lintian knows: Debian
@@ -59,8 +51,7 @@ suppressed=$(lintian-explain-tags --list-tags | grep -Fx -e newer-standards-vers
     -e out-of-date-standards-version -e package-uses-old-debhelper-compat-version \
     -e redundant-priority-optional-field -e redundant-rules-requires-root-no-field | paste -sd, -) ||
     fail "lintian-explain-tags could not list lintian's tags"
-judge "lintian (source)" run_lintian --pedantic --display-info --fail-on error,warning,info,pedantic \
-    --suppress-tags "$suppressed" "${deb%/*}"/quendal_*.dsc
+judge "lintian (source)" lint_package --suppress-tags "$suppressed" "${deb%/*}"/quendal_*.dsc
 
 dpkg-deb -x "$deb" "$work/root"
 # hardening-check exits non-zero for any feature it misses, some of which a
