@@ -246,9 +246,13 @@ setpriv --reuid="$2" --regid="$2" --init-groups env -i HOME="$home" USER="$2" \
 # root), its output appended to the log. The shell that entered the root
 # stays, as root, the first process of its own pid namespace (a change of
 # user would clear --kill-child's signal): when unshare ends, it is killed,
-# and with it every process of the namespace.
+# and with it every process of the namespace. With ROOT_OFFLINE set, the
+# command has a network namespace of its own too, with no network: X's
+# abstract sockets, which are the network namespace's, are then the root's
+# alone, and no X server of this machine's can take a display number the
+# root's servers choose.
 root_run_as() {
-    interruptible "$log" unshare --mount --pid --fork --kill-child \
+    interruptible "$log" unshare --mount --pid --fork --kill-child ${ROOT_OFFLINE:+--net} \
         sh -c "$ROOT_ENTER" sh "$run/root" "$1" "$2"
 }
 
