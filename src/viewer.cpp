@@ -13,6 +13,7 @@
 #endif
 #ifdef QUENDAL_X11
 #include <GL/glx.h>
+#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #endif
 
@@ -124,8 +125,10 @@ static void openClosedStandardStreams()
 #ifdef QUENDAL_X11
 // Desktops match a running window to its desktop entry: GNOME Shell by
 // WM_CLASS, KWin only by _KDE_NET_WM_DESKTOP_FILE, the entry's name without
-// ".desktop". GLUT sets neither (it sets _NET_WM_PID itself). Its window is
-// the drawable of the context it has just made current.
+// ".desktop"; and name its process by _NET_WM_PID. GLUT sets the first two
+// not at all, and the last wrongly on a 64-bit big-endian machine (s390x),
+// so it is set again here, as the 32-bit property's long that Xlib takes.
+// GLUT's window is the drawable of the context it has just made current.
 static void setWindowOwnerHints()
 {
     Display *display = glXGetCurrentDisplay();
@@ -139,6 +142,9 @@ static void setWindowOwnerHints()
     XChangeProperty(display, window, desktopFile, utf8String, 8, PropModeReplace,
                     reinterpret_cast<const unsigned char *>(windowClass),
                     static_cast<int>(sizeof windowClass - 1));
+    const auto pid = static_cast<unsigned long>(getpid());
+    XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char *>(&pid), 1);
 }
 #endif
 

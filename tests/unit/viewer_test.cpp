@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Start-up order, the frame and the projection, read back from the fake.
+#include <X11/Xatom.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "fake_gl.h"
 #include "interaction.h"
@@ -93,6 +95,12 @@ TEST(Startup, RunsTheSequenceInOrderAndLeavesTheCommandLineToGlut)
          {double(fake::window), double(fake::firstAtom), double(fake::firstAtom + 1), 8,
           PropModeReplace},
          "quendal",
+         fake::display()},
+        {"XInternAtom", {False}, "_NET_WM_PID", fake::display()},
+        {"XChangeProperty",
+         {double(fake::window), double(fake::firstAtom + 2), XA_CARDINAL, 32, PropModeReplace,
+          double(getpid())},
+         {},
          fake::display()},
         {"glEnable", {GL_AUTO_NORMAL}},
         {"glEnable", {GL_NORMALIZE}},

@@ -150,8 +150,9 @@ void expectNamesItsOwner(const xt::Viewer &viewer)
 }
 
 // freeglut sets _NET_WM_PID only where an EWMH window manager says it runs,
-// as every desktop's does; the tests' server has none, so this stands in:
-// the root and a window of its own name that window.
+// as every desktop's does, and wrongly on s390x; the viewer's own value must
+// be the one that stays. The tests' server has no window manager, so this
+// stands in: the root and a window of its own name that window.
 void standInForAWindowManager()
 {
     Display *d = xt::display();
